@@ -1,0 +1,35 @@
+// Cutting mail files into single messages and writing each as a numbered
+// ".MAI" file.
+#ifndef PLENVAR_EXTRACT_EXTRACT_H_
+#define PLENVAR_EXTRACT_EXTRACT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"  // Error
+
+namespace plenvar {
+
+// Message files written (or attempted) in this run; names the next one.
+// Starts at 0; tests set it back.
+extern std::int64_t MessageCount;
+
+// Reads the mail file at sourcePath and writes every message in it as a
+// message file in targetFolder. Failures throw Error; messages already
+// written stay.
+void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder);
+
+// 1-based position of the earliest header keyword anywhere in text, or 0.
+std::size_t FindFirstHeader(std::string_view text);
+
+// Writes one message as the next numbered message file in targetFolder.
+void WriteMessageFile(std::string_view message, const std::string& targetFolder);
+
+// "000000000000000042.MAI" for 42.
+std::string MessageFileName(std::int64_t number);
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_EXTRACT_EXTRACT_H_

@@ -1,0 +1,97 @@
+// POSIX files and folders. The program's "\" separators become "/" here.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/posix/posix.h"
+
+namespace plenvar::platform {
+
+std::string NativePath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+Error SystemError(const std::string& path, int error) {
+  return Error(path + ": " + std::strerror(error));
+}
+
+void OpenForReading(const std::string& path, InputFile* file) {
+  // O_NONBLOCK so that a FIFO named like a mail file cannot stall the run
+  // before the check below turns it away.
+  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw SystemError(path, errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    int error = errno;
+    ::close(fd);
+    throw SystemError(path, error);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw Error(path + ": not a regular file");
+  }
+  file->handle = fd;
+  file->path = path;
+}
+
+std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
+  for (;;) {
+    ssize_t n = ::read(static_cast<int>(file.handle), buffer, size);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) throw SystemError(file.path, errno);
+  }
+}
+
+void Close(InputFile& file) {
+  if (file.handle >= 0) ::close(static_cast<int>(file.handle));
+  file.handle = -1;
+}
+
+namespace {
+
+// Writes all of data, going on after short writes; returns 0 or an errno.
+int WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, std::string_view data) {
+  const std::string target = NativePath(path);
+  const std::string temporary = target + ".tmp";
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw SystemError(path, errno);
+  int error = WriteAll(fd, data.data(), data.size());
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temporary.c_str());
+    throw SystemError(path, error);
+  }
+}
+
+void MakeFolder(const std::string& path) {
+  if (::mkdir(NativePath(path).c_str(), 0777) != 0) throw SystemError(path, errno);
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace plenvar::platform

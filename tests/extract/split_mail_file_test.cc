@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "extract/extract.h"
+#include "platform/line_reader.h"
+#include "test_util.h"
+
+namespace plenvar {
+namespace {
+
+using testing::ReadMessages;
+using testing::TempDir;
+using testing::WriteFile;
+
+struct BlockSize {
+  explicit BlockSize(std::size_t size) { platform::ReadBlockSize = size; }
+  ~BlockSize() { platform::ReadBlockSize = 256 * 1024; }
+};
+
+std::vector<std::string> Split(const TempDir& dir, std::string_view input) {
+  std::filesystem::remove_all(dir.path / "out");
+  std::filesystem::create_directory(dir.path / "out");
+  WriteFile(dir.path / "in.msg", input);
+  MessageCount = 0;
+  SplitMailFile(dir.Sub("in.msg"), dir.Sub("out"));
+  return ReadMessages(dir.path / "out");
+}
+
+TEST(SplitMailFileTest, CutsWhereTheRulesSay) {
+  struct Case {
+    const char* what;
+    std::string input;
+    std::vector<std::string> messages;
+  };
+  const Case cases[] = {
+      {"empty file", "", {}},
+      {"one message loses its envelope",
+       "From a@b Mon\r\nReceived: 1\r\nSubject: s\r\n\r\nbody\r\n",
+       {"Received: 1\r\nSubject: s\r\n\r\nbody\r\n"}},
+      {"keyword inside the first line",
+       "Resent-Date: Mon\r\nSubject: x\r\n\r\nb\r\n",
+       {"Date: Mon\r\nSubject: x\r\n\r\nb\r\n"}},
+      {"middle message keeps its envelope",
+       "From a\r\nReceived: 1\r\n\r\nb1\r\n\r\nFrom b\r\nReceived: 2\r\n\r\nb2\r\n\r\n"
+       "From c\r\nReceived: 3\r\n\r\nb3\r\n",
+       {"Received: 1\r\n\r\nb1\r\n", "From b\r\nReceived: 2\r\n\r\nb2\r\n",
+        "Received: 3\r\n\r\nb3\r\n"}},
+      {"several trigger lines in one header block",
+       "Received: 1\r\nReceived: 2\r\nReturn-Path: <x>\r\n\r\nbody\r\n",
+       {"Received: 1\r\nReceived: 2\r\nReturn-Path: <x>\r\n\r\nbody\r\n"}},
+      {"trigger without empty line before it cuts at the header's end",
+       "Received: 1\r\nSubject: s\r\n\r\nbody\r\nReceived: 2\r\n\r\nb2\r\n\r\nReceived: 3\r\n",
+       {"Received: 1\r\nSubject: s\r\n", "body\r\nReceived: 2\r\n\r\nb2\r\n", "Received: 3\r\n"}},
+      {"Return-Path cuts too",
+       "Return-Path: <a>\r\n\r\nb\r\n\r\nReturn-Path: <c>\r\n\r\nd\r\n",
+       {"Return-Path: <a>\r\n\r\nb\r\n", "Return-Path: <c>\r\n\r\nd\r\n"}},
+      {"small letters neither cut nor count", "received: 1\r\n\r\nx\r\n\r\nreceived: 2\r\n", {}},
+      {"keyword without its colon does not cut",
+       "Received: 1\r\n\r\nx\r\n\r\nReceived 2\r\n",
+       {"Received: 1\r\n\r\nx\r\n\r\nReceived 2\r\n"}},
+      {"separator at position 1 does not cut", "\r\n\r\nReceived: 1\r\n", {"Received: 1\r\n"}},
+      {"separator at position 3 cuts",
+       "\r\n\r\n\r\nReceived: 1\r\n",
+       {"\r\n\r\n", "Received: 1\r\n"}},
+      {"first message without keyword is kept whole",
+       "hello\r\n\r\nReceived: 1\r\n",
+       {"hello\r\n", "Received: 1\r\n"}},
+      {"tail without keyword is dropped", "just text\r\n\r\nmore\r\n", {}},
+      {"lone CR ends a line, lone LF does not",
+       "Received: 1\rSubject: a\nb\r\rbody",
+       {"Received: 1\r\nSubject: a\nb\r\n\r\nbody\r\n"}},
+      {"bytes pass through",
+       std::string("Date: \0\x1a\xe9\r\n\r\nb\x1a\r\n", 17),
+       {std::string("Date: \0\x1a\xe9\r\n\r\nb\x1a\r\n", 17)}},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    for (std::size_t size : {1, 2, 3, 5, 256 * 1024}) {
+      BlockSize block(size);
+      EXPECT_EQ(Split(dir, c.input), c.messages) << c.what << ", block size " << size;
+    }
+  }
+}
+
+// The rules exactly as stated, line by line with a backward search on every
+// trigger line: slow, but plainly right.
+std::vector<std::string> LiteralLines(std::string_view input) {
+  std::vector<std::string> lines;
+  std::string line;
+  bool open = false;
+  for (std::size_t i = 0; i < input.size(); ++i) {
+    if (input[i] == '\r') {
+      lines.push_back(line);
+      line.clear();
+      open = false;
+      if (i + 1 < input.size() && input[i + 1] == '\n') ++i;
+    } else {
+      line += input[i];
+      open = true;
+    }
+  }
+  if (open) lines.push_back(line);
+  return lines;
+}
+
+std::size_t LiteralFirstHeader(const std::string& text) {
+  std::size_t best = std::string::npos;
+  for (const char* keyword : {"Received:", "Date:", "Return-Path:", "Subject:", "Content-Type:"}) {
+    best = std::min(best, text.find(keyword));
+  }
+  return best == std::string::npos ? 0 : best + 1;
+}
+
+std::vector<std::string> LiteralSplit(std::string_view input) {
+  std::vector<std::string> messages;
+  std::string work;
+  bool first = true;
+  for (const std::string& line : LiteralLines(input)) {
+    work += line + "\r\n";
+    if (line.compare(0, 9, "Received:") != 0 && line.compare(0, 12, "Return-Path:") != 0) continue;
+    std::size_t p = 0;
+    for (std::size_t q = work.size(); q >= 1; --q) {
+      if (work.compare(q - 1, 4, "\r\n\r\n") == 0) {
+        p = q;
+        break;
+      }
+    }
+    if (p <= 1) continue;
+    std::string pending = work.substr(0, p + 1);
+    if (first) {
+      std::size_t h = LiteralFirstHeader(pending);
+      if (h > 0) pending = pending.substr(h - 1);
+    }
+    messages.push_back(pending);
+    first = false;
+    work = work.substr(p + 3);
+  }
+  std::size_t h = LiteralFirstHeader(work);
+  if (h > 0) messages.push_back(work.substr(h - 1));
+  return messages;
+}
+
+TEST(SplitMailFileTest, MatchesTheLiteralBackwardSearchOnRandomTexts) {
+  const char* const kLines[] = {"",
+                                "",
+                                "",
+                                "Received: a",
+                                "Return-Path: <b>",
+                                "Date: c",
+                                "From d",
+                                "body text",
+                                "Subject: e",
+                                "Received:",
+                                "received: f",
+                                "Receive",
+                                "xReceived: g"};
+  const char* const kEnds[] = {"\r\n", "\r\n", "\r\n", "\r\n", "\r", "\n"};
+  std::mt19937 random(20261208);
+  TempDir dir;
+  for (int round = 0; round < 400; ++round) {
+    std::string input;
+    const int lines = static_cast<int>(random() % 40);
+    for (int i = 0; i < lines; ++i) {
+      input += kLines[random() % std::size(kLines)];
+      if (i + 1 < lines || random() % 4 != 0) input += kEnds[random() % std::size(kEnds)];
+    }
+    BlockSize block(1 + random() % 16);
+    ASSERT_EQ(Split(dir, input), LiteralSplit(input)) << "round " << round << ", input:\n" << input;
+  }
+}
+
+TEST(SplitMailFileTest, KeywordFarIntoTheFileStillCounts) {
+  // Eleven million bytes of preamble before the only keyword.
+  std::string input;
+  const std::string filler = std::string(98, 'x') + "\r\n";
+  while (input.size() < 11'000'000) input += filler;
+  input += "Subject: far\r\n\r\nbody\r\n";
+  TempDir dir;
+  EXPECT_EQ(Split(dir, input), std::vector<std::string>{"Subject: far\r\n\r\nbody\r\n"});
+}
+
+TEST(SplitMailFileTest, NumbersRunAcrossFilesAndRestartWithTheCounter) {
+  TempDir dir;
+  const std::string two = "Received: 1\r\n\r\na\r\n\r\nReceived: 2\r\n\r\nb\r\n";
+  const std::string three = two + "\r\nReceived: 3\r\n\r\nc\r\n";
+  WriteFile(dir.path / "two.msg", two);
+  WriteFile(dir.path / "three.msg", three);
+  std::filesystem::create_directory(dir.path / "out");
+  MessageCount = 0;
+  SplitMailFile(dir.Sub("two.msg"), dir.Sub("out"));
+  SplitMailFile(dir.Sub("three.msg"), dir.Sub("out"));
+  EXPECT_EQ(MessageCount, 5);
+  EXPECT_EQ(testing::ListNames(dir.path / "out"),
+            (std::vector<std::string>{"000000000000000001.MAI", "000000000000000002.MAI",
+                                      "000000000000000003.MAI", "000000000000000004.MAI",
+                                      "000000000000000005.MAI"}));
+  EXPECT_EQ(testing::ReadFile(dir.path / "out" / "000000000000000004.MAI"),
+            "Received: 2\r\n\r\nb\r\n");
+
+  // A second run numbers from 1 again and replaces the files of the same names.
+  WriteFile(dir.path / "one.msg", "Received: new\r\n");
+  MessageCount = 0;
+  SplitMailFile(dir.Sub("one.msg"), dir.Sub("out"));
+  EXPECT_EQ(testing::ReadFile(dir.path / "out" / "000000000000000001.MAI"), "Received: new\r\n");
+  EXPECT_EQ(testing::ListNames(dir.path / "out").size(), 5u);
+}
+
+TEST(SplitMailFileTest, MissingMailFileFailsAndWritesNothing) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path / "out");
+  MessageCount = 0;
+  EXPECT_THROW(SplitMailFile(dir.Sub("missing.msg"), dir.Sub("out")), Error);
+  EXPECT_EQ(MessageCount, 0);
+  EXPECT_TRUE(testing::ListNames(dir.path / "out").empty());
+}
+
+}  // namespace
+}  // namespace plenvar

@@ -1,0 +1,31 @@
+// Temporary folders and whole-file helpers for tests.
+#ifndef PLENVAR_TESTS_TEST_UTIL_H_
+#define PLENVAR_TESTS_TEST_UTIL_H_
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plenvar::testing {
+
+// A fresh folder under the system's temporary folder, removed with all it holds.
+struct TempDir {
+  std::filesystem::path path;
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string Sub(const std::string& name) const { return (path / name).string(); }
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, std::string_view data);
+// Names of the entries of a folder, in byte order.
+std::vector<std::string> ListNames(const std::filesystem::path& folder);
+// The message files of a folder, read in name order.
+std::vector<std::string> ReadMessages(const std::filesystem::path& folder);
+
+}  // namespace plenvar::testing
+
+#endif  // PLENVAR_TESTS_TEST_UTIL_H_
