@@ -54,4 +54,28 @@ std::vector<std::string> ReadMessages(const fs::path& folder) {
   return messages;
 }
 
+Tree ReadTree(const fs::path& root) {
+  Tree tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string name = entry.path().lexically_relative(root).generic_string();
+    if (entry.is_directory()) {
+      tree[name + "/"] = "";
+    } else {
+      tree[name] = ReadFile(entry.path());
+    }
+  }
+  return tree;
+}
+
+void MakeTree(const fs::path& root, const Tree& tree) {
+  for (const auto& [name, content] : tree) {
+    if (!name.empty() && name.back() == '/') {
+      fs::create_directories(root / name);
+    } else {
+      fs::create_directories((root / name).parent_path());
+      WriteFile(root / name, content);
+    }
+  }
+}
+
 }  // namespace plenvar::testing

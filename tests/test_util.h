@@ -3,6 +3,7 @@
 #define PLENVAR_TESTS_TEST_UTIL_H_
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,13 @@ void WriteFile(const std::filesystem::path& path, std::string_view data);
 std::vector<std::string> ListNames(const std::filesystem::path& folder);
 // The message files of a folder, read in name order.
 std::vector<std::string> ReadMessages(const std::filesystem::path& folder);
+
+// Every folder ("name/" -> "") and file (name -> content) under root, by
+// path relative to root with "/" separators.
+using Tree = std::map<std::string, std::string>;
+Tree ReadTree(const std::filesystem::path& root);
+// Makes the folders and files of a Tree under root.
+void MakeTree(const std::filesystem::path& root, const Tree& tree);
 
 }  // namespace plenvar::testing
 

@@ -16,6 +16,12 @@ namespace plenvar {
 // Starts at 0; tests set it back.
 extern std::int64_t MessageCount;
 
+// A message file that could not be written, as opposed to a mail file that
+// could not be read.
+struct WriteError : Error {
+  using Error::Error;
+};
+
 // Reads the mail file at sourcePath and writes every message in it as a
 // message file in targetFolder. Failures throw Error; messages already
 // written stay.
@@ -24,7 +30,8 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
 // 1-based position of the earliest header keyword anywhere in text, or 0.
 std::size_t FindFirstHeader(std::string_view text);
 
-// Writes one message as the next numbered message file in targetFolder.
+// Writes one message as the next numbered message file in targetFolder;
+// failures throw WriteError.
 void WriteMessageFile(std::string_view message, const std::string& targetFolder);
 
 // "000000000000000042.MAI" for 42.

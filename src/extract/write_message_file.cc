@@ -21,7 +21,11 @@ void WriteMessageFile(std::string_view message, const std::string& targetFolder)
     // It normally exists already; if it truly is missing, the write says so.
   }
   ++MessageCount;  // before the write: a failed message still uses its number
-  platform::WriteFileAtomically(targetFolder + "\\" + MessageFileName(MessageCount), message);
+  try {
+    platform::WriteFileAtomically(targetFolder + "\\" + MessageFileName(MessageCount), message);
+  } catch (const Error& e) {
+    throw WriteError(e.what());
+  }
 }
 
 }  // namespace plenvar

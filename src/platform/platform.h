@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plenvar {
 
@@ -37,10 +38,59 @@ void Close(InputFile& file);
 // file is left behind.
 void WriteFileAtomically(const std::string& path, std::string_view data);
 
+// What a folder listing holds. Files are regular files and links to them;
+// folders are directories and links to them; anything else (FIFO, socket,
+// device, dangling link) is Other and must never be opened.
+enum class EntryKind { kFolder, kFile, kOther };
+
+struct Entry {
+  std::string name;  // no folder part
+  std::string path;  // the folder's path text + "\" + name
+  EntryKind kind;
+};
+
+// Tells folders apart whatever path leads to them, so that a walk through
+// links can notice a folder it is already inside.
+struct FolderId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FolderId& other) const {
+    return volume == other.volume && index == other.index;
+  }
+};
+
+struct Folder {
+  FolderId id;
+  std::vector<Entry> folders;  // in listing order
+  std::vector<Entry> files;    // in listing order, Other entries among them
+};
+
+// Lists a folder; fails when it does not exist or cannot be read.
+Folder OpenFolder(const std::string& path);
+
+// The listing order on every platform: names compared with ASCII a-z folded to
+// upper case, byte by byte; ties broken by plain byte order.
+bool ListsBefore(const std::string& a, const std::string& b);
+void SortListing(std::vector<Entry>* entries);
+
 // Makes one folder level; fails when it exists or its parent is missing.
 void MakeFolder(const std::string& path);
 // True when a folder is at `path`; a trailing "\" is accepted.
 bool FolderExists(const std::string& path);
+
+// The program's argument text after its name.
+std::string CommandLine(int argc, char** argv);
+
+enum NoticeStyle { kIconError = 0x10, kIconWarning = 0x30, kIconInformation = 0x40 };
+
+struct Notice {
+  std::string text;  // lines separated by CR LF
+  std::string title;
+  int style;
+};
+
+// Shows a notice and returns once the user has seen it.
+void ShowNotice(const Notice& notice);
 
 }  // namespace platform
 }  // namespace plenvar

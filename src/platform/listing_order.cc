@@ -1,0 +1,32 @@
+#include <algorithm>
+
+#include "platform/platform.h"
+
+namespace plenvar::platform {
+
+namespace {
+
+unsigned char Folded(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 'a' + 'A') : u;
+}
+
+}  // namespace
+
+bool ListsBefore(const std::string& a, const std::string& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (Folded(a[i]) != Folded(b[i])) return Folded(a[i]) < Folded(b[i]);
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+  });
+}
+
+void SortListing(std::vector<Entry>* entries) {
+  std::sort(entries->begin(), entries->end(),
+            [](const Entry& a, const Entry& b) { return ListsBefore(a.name, b.name); });
+}
+
+}  // namespace plenvar::platform

@@ -1,0 +1,60 @@
+// POSIX folder listing.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/posix/posix.h"
+
+namespace plenvar::platform {
+
+namespace {
+
+struct CloseDir {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+EntryKind KindOf(int folder_fd, const dirent& entry) {
+  // d_type spares a stat per entry on the file systems that fill it in.
+  if (entry.d_type == DT_REG) return EntryKind::kFile;
+  if (entry.d_type == DT_DIR) return EntryKind::kFolder;
+  struct stat st;
+  if (::fstatat(folder_fd, entry.d_name, &st, 0) != 0) return EntryKind::kOther;  // dangling
+  if (S_ISREG(st.st_mode)) return EntryKind::kFile;
+  if (S_ISDIR(st.st_mode)) return EntryKind::kFolder;
+  return EntryKind::kOther;
+}
+
+}  // namespace
+
+Folder OpenFolder(const std::string& path) {
+  std::unique_ptr<DIR, CloseDir> dir(::opendir(NativePath(path).c_str()));
+  if (!dir) throw SystemError(path, errno);
+  const int fd = ::dirfd(dir.get());
+  Folder folder;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) throw SystemError(path, errno);
+  folder.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  const std::string prefix = !path.empty() && path.back() == '\\' ? path : path + "\\";
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.get());
+    if (entry == nullptr) {
+      if (errno != 0) throw SystemError(path, errno);
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const EntryKind kind = KindOf(fd, *entry);
+    (kind == EntryKind::kFolder ? folder.folders : folder.files)
+        .push_back({name, prefix + name, kind});
+  }
+  SortListing(&folder.folders);
+  SortListing(&folder.files);
+  return folder;
+}
+
+}  // namespace plenvar::platform

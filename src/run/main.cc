@@ -1,0 +1,51 @@
+#include "run/run.h"
+
+namespace plenvar {
+
+const char kUsageText[] =
+    "Usage: /S:SourceDirectory /T:TargetDirectory /M:FileMask /SILENT\r\n\r\n"
+    "Eg: /S:C:\\LegacyMailStore\\Domain\\Mailboxes "
+    "/T:C:\\Program Files\\Corvane\\Postoffices\\Domain\\MAILROOT /M:*.msg";
+
+platform::Notice CompletionNotice(const ExportReport& report) {
+  if (report.total == 0) return {"Export Completed", "Done", platform::kIconInformation};
+  static const char* const kLabels[kFailureKinds] = {
+      "Folders that could not be opened: ",
+      "Mail files that could not be read: ",
+      "Message files that could not be written: ",
+      "Selected entries that are not regular files: ",
+  };
+  std::string text = "Export Completed with errors";
+  for (int kind = 0; kind < kFailureKinds; ++kind) {
+    if (report.counts[kind] > 0)
+      text += "\r\n" + (kLabels[kind] + std::to_string(report.counts[kind]));
+  }
+  for (const std::string& failure : report.failures) text += "\r\n" + failure;
+  const std::int64_t unlisted = report.total - static_cast<std::int64_t>(report.failures.size());
+  if (unlisted > 0) text += "\r\nand " + std::to_string(unlisted) + " more";
+  return {text, "Done", platform::kIconWarning};
+}
+
+int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
+  const std::string targetDirectory = GetParameter(commandLine, "/T:");
+  const std::string sourceDirectory = GetParameter(commandLine, "/S:");
+  std::string fileMask = GetParameter(commandLine, "/M:");
+  if (sourceDirectory.empty() && targetDirectory.empty()) {
+    showNotice({kUsageText, "Plenvar", platform::kIconInformation});
+    return kExitUsage;
+  }
+  if (fileMask.empty()) fileMask = "*.*";
+  if (targetDirectory.empty()) {
+    showNotice({"/T:TargetDirectory parameter was not supplied.", "Error", platform::kIconError});
+    return kExitUsage;
+  }
+  if (sourceDirectory.empty()) {
+    showNotice({"/S:SourceDirectory parameter was not supplied.", "Error", platform::kIconError});
+    return kExitUsage;
+  }
+  const ExportReport report = RunExport(sourceDirectory, targetDirectory, fileMask);
+  if (commandLine.find("/SILENT") == std::string::npos) showNotice(CompletionNotice(report));
+  return report.total == 0 ? kExitClean : kExitWithFailures;
+}
+
+}  // namespace plenvar

@@ -1,0 +1,39 @@
+// Run control: options from the command line, the notices, and the export.
+#ifndef PLENVAR_RUN_RUN_H_
+#define PLENVAR_RUN_RUN_H_
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "walk/walk.h"
+
+namespace plenvar {
+
+// Exit statuses.
+enum ExitStatus { kExitClean = 0, kExitWithFailures = 1, kExitUsage = 2 };
+
+// The text after the first startMarker up to the next endMarker (or the end),
+// markers found ignoring letter case; empty when startMarker is absent.
+std::string ExtractBetween(std::string_view text, std::string_view startMarker,
+                           std::string_view endMarker);
+
+// The value of option `key`: up to the next "/", without double quotes and
+// without the spaces at its ends.
+std::string GetParameter(std::string_view commandLine, std::string_view key);
+
+extern const char kUsageText[];
+
+// The completion notice: "Export Completed", or its warning form that tells
+// what failed.
+platform::Notice CompletionNotice(const ExportReport& report);
+
+using NoticeFunction = std::function<void(const platform::Notice&)>;
+
+// Runs the program for one command-line text; returns the exit status.
+int Main(const std::string& commandLine, const NoticeFunction& showNotice);
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_RUN_RUN_H_

@@ -1,0 +1,53 @@
+// Walking the source tree: selecting mail files, mirroring their folders into
+// the target tree and handing them to the splitter.
+#ifndef PLENVAR_WALK_WALK_H_
+#define PLENVAR_WALK_WALK_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace plenvar {
+
+// What failed during an export. A failing step is skipped and the walk goes
+// on, but the run must not claim success.
+enum FailureKind {
+  kFolderNotOpened,
+  kMailFileNotRead,
+  kMessageNotWritten,
+  kNotRegularFile,
+  kFailureKinds
+};
+
+struct ExportReport {
+  static constexpr std::size_t kListed = 10;
+  std::int64_t counts[kFailureKinds] = {};
+  std::int64_t total = 0;
+  std::vector<std::string> failures;  // "path: reason" of the first kListed
+
+  void Fail(FailureKind kind, std::string what);
+};
+
+// Position of `pattern` in `text` at or after `from`, ASCII letters compared
+// ignoring case; npos when absent.
+std::size_t FindIgnoringCase(std::string_view text, std::string_view pattern, std::size_t from = 0);
+
+bool MatchesMask(std::string_view fileName, std::string_view mask);
+
+// Creates every missing folder along path. Failures throw Error.
+void EnsureFolderPath(const std::string& path);
+
+// The target folder that mirrors folderPath: targetRoot + folderPath less its
+// leading sourceRoot, with a "\" in between.
+std::string TargetFolderOf(const std::string& sourceRoot, const std::string& targetRoot,
+                           const std::string& folderPath);
+
+ExportReport RunExport(const std::string& sourceDirectory, const std::string& targetDirectory,
+                       const std::string& fileMask);
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_WALK_WALK_H_

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "extract/extract.h"
+#include "run/run.h"
+#include "test_util.h"
+
+namespace plenvar {
+namespace {
+
+using platform::kIconError;
+using platform::kIconInformation;
+using platform::kIconWarning;
+using platform::Notice;
+using testing::TempDir;
+
+struct RunResult {
+  int status;
+  std::vector<Notice> notices;
+};
+
+// A path as the command line carries it: "\" separated.
+std::string Arg(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+RunResult RunMain(const std::string& commandLine) {
+  RunResult run{0, {}};
+  MessageCount = 0;
+  run.status = Main(commandLine, [&](const Notice& n) { run.notices.push_back(n); });
+  return run;
+}
+
+TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
+  const Notice usage{kUsageText, "Plenvar", kIconInformation};
+  const Notice noTarget{"/T:TargetDirectory parameter was not supplied.", "Error", kIconError};
+  const Notice noSource{"/S:SourceDirectory parameter was not supplied.", "Error", kIconError};
+  struct Case {
+    std::string commandLine;
+    Notice notice;
+  };
+  const Case cases[] = {
+      {"", usage},          {"/SILENT", usage},           {"/M:*.msg /SILENT", usage},
+      {"/S: /T:", usage},   {"/S:src", noTarget},         {"/S:src /SILENT", noTarget},
+      {"/T:out", noSource}, {"/T:out /S:\"\"", noSource},
+  };
+  for (const Case& c : cases) {
+    RunResult run = RunMain(c.commandLine);
+    EXPECT_EQ(run.status, kExitUsage) << c.commandLine;
+    ASSERT_EQ(run.notices.size(), 1u) << c.commandLine;
+    EXPECT_EQ(run.notices[0].text, c.notice.text) << c.commandLine;
+    EXPECT_EQ(run.notices[0].title, c.notice.title) << c.commandLine;
+    EXPECT_EQ(run.notices[0].style, c.notice.style) << c.commandLine;
+  }
+  EXPECT_EQ(std::string(kUsageText),
+            "Usage: /S:SourceDirectory /T:TargetDirectory /M:FileMask /SILENT\r\n\r\nEg: "
+            "/S:C:\\LegacyMailStore\\Domain\\Mailboxes /T:C:\\Program "
+            "Files\\Corvane\\Postoffices\\Domain\\MAILROOT /M:*.msg");
+}
+
+TEST(MainTest, CompletionNoticeUnlessSilentInCapitals) {
+  TempDir dir;
+  testing::MakeTree(dir.path / "src", {{"a.msg", "Received: a\r\n"}, {"b", "Received: b\r\n"}});
+  const std::string folders = "/S:" + Arg(dir.Sub("src")) + " /T:" + Arg(dir.Sub("out"));
+  struct Case {
+    std::string extra;
+    std::size_t notices;
+  };
+  const Case cases[] = {{"", 1}, {" /SILENT", 0}, {" /silent", 1}, {" /M:*.msg/SILENT", 0}};
+  for (const Case& c : cases) {
+    RunResult run = RunMain(folders + c.extra);
+    EXPECT_EQ(run.status, kExitClean) << c.extra;
+    ASSERT_EQ(run.notices.size(), c.notices) << c.extra;
+    if (c.notices == 1) {
+      EXPECT_EQ(run.notices[0].text, "Export Completed");
+      EXPECT_EQ(run.notices[0].title, "Done");
+      EXPECT_EQ(run.notices[0].style, kIconInformation);
+    }
+  }
+  // The default mask "*.*" skipped the name without a dot.
+  EXPECT_EQ(testing::ListNames(dir.path / "out"),
+            std::vector<std::string>{"000000000000000001.MAI"});
+}
+
+TEST(MainTest, FailuresTurnTheNoticeIntoAWarning) {
+  TempDir dir;
+  RunResult run = RunMain("/S:" + Arg(dir.Sub("missing")) + " /T:" + Arg(dir.Sub("out")));
+  EXPECT_EQ(run.status, kExitWithFailures);
+  ASSERT_EQ(run.notices.size(), 1u);
+  EXPECT_EQ(run.notices[0].title, "Done");
+  EXPECT_EQ(run.notices[0].style, kIconWarning);
+  EXPECT_EQ(run.notices[0].text.rfind("Export Completed with errors\r\n"
+                                      "Folders that could not be opened: 1\r\n" +
+                                          Arg(dir.Sub("missing")) + ": ",
+                                      0),
+            0u)
+      << run.notices[0].text;
+
+  run = RunMain("/S:" + Arg(dir.Sub("missing")) + " /T:" + Arg(dir.Sub("out")) + " /SILENT");
+  EXPECT_EQ(run.status, kExitWithFailures);
+  EXPECT_TRUE(run.notices.empty());
+}
+
+TEST(CompletionNoticeTest, CountsPerKindThenTenPathsThenTheRest) {
+  ExportReport report;
+  for (int i = 1; i <= 11; ++i) report.Fail(kMailFileNotRead, "m" + std::to_string(i) + ": gone");
+  report.Fail(kMessageNotWritten, "w: full");
+  report.Fail(kNotRegularFile, "p: not a regular file");
+  const Notice notice = CompletionNotice(report);
+  EXPECT_EQ(notice.text,
+            "Export Completed with errors\r\n"
+            "Mail files that could not be read: 11\r\n"
+            "Message files that could not be written: 1\r\n"
+            "Selected entries that are not regular files: 1\r\n"
+            "m1: gone\r\nm2: gone\r\nm3: gone\r\nm4: gone\r\nm5: gone\r\n"
+            "m6: gone\r\nm7: gone\r\nm8: gone\r\nm9: gone\r\nm10: gone\r\n"
+            "and 3 more");
+  EXPECT_EQ(notice.style, kIconWarning);
+}
+
+}  // namespace
+}  // namespace plenvar

@@ -1,0 +1,182 @@
+#include "walk/walk.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "extract/extract.h"
+#include "test_util.h"
+
+namespace plenvar {
+namespace {
+
+using testing::MakeTree;
+using testing::ReadTree;
+using testing::TempDir;
+using testing::Tree;
+
+TEST(MatchesMaskTest, CoreAnywhereIgnoringCase) {
+  struct Case {
+    const char* name;
+    const char* mask;
+    bool selected;
+  };
+  const Case cases[] = {
+      {"inbox.msg", "*.*", true},   {"inbox", "*.*", false},      {"inbox.msg", "*.msg", true},
+      {"INBOX.MSG", "*.msg", true}, {"a.msg.bak", "*.msg", true}, {"a.txt", "*.msg", false},
+      {"anything", "*", true},      {"anything", "", true},       {"a?b", "a?b", true},
+      {"axb", "a?b", false},        {"in.msg", "in*msg", false},  {"inmsg", "in*msg", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MatchesMask(c.name, c.mask), c.selected) << c.name << " with mask " << c.mask;
+  }
+}
+
+TEST(TargetFolderOfTest, MirrorsTheRelativePart) {
+  struct Case {
+    const char* source;
+    const char* target;
+    const char* folder;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"C:\\Old\\Mailboxes", "D:\\New", "C:\\Old\\Mailboxes", "D:\\New\\"},
+      {"C:\\Old\\Mailboxes", "D:\\New", "C:\\Old\\Mailboxes\\anna", "D:\\New\\anna"},
+      {"C:\\Old\\Mailboxes", "D:\\New", "C:\\Old\\Mailboxes\\anna\\sent", "D:\\New\\anna\\sent"},
+      {"C:\\Old\\Mailboxes\\", "D:\\New", "C:\\Old\\Mailboxes\\anna", "D:\\New\\anna"},
+      {"c:\\old\\MAILBOXES", "D:\\New", "C:\\Old\\Mailboxes\\anna", "D:\\New\\anna"},
+      // Only the leading occurrence goes.
+      {"\\m", "\\t", "\\m\\x\\m\\y", "\\t\\x\\m\\y"},
+      {"src", "out", "src\\src", "out\\src"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(TargetFolderOf(c.source, c.target, c.folder), c.expected)
+        << c.folder << " from " << c.source;
+  }
+}
+
+TEST(EnsureFolderPathTest, CreatesEveryMissingLevel) {
+  TempDir dir;
+  // An absolute path keeps its leading separator; doubled and trailing ones add nothing.
+  EnsureFolderPath(dir.path.string() + "\\a\\\\b\\c\\");
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path / "a" / "b" / "c"));
+  EnsureFolderPath(dir.path.string() + "\\a\\b");  // all there already
+  testing::WriteFile(dir.path / "file", "x");
+  EXPECT_THROW(EnsureFolderPath(dir.path.string() + "\\file\\sub"), Error);
+}
+
+TEST(RunExportTest, MirrorsTheTreeAndNumbersSubfoldersFirst) {
+  TempDir dir;
+  MakeTree(dir.path / "src",
+           {
+               {"root.msg", "Received: r\r\n"},
+               {"noext", "Received: skipped, no dot\r\n"},
+               {"anna/inbox.msg", "Received: a1\r\n\r\nx\r\n\r\nReceived: a2\r\n"},
+               {"anna/sent/s.msg", "Received: s\r\n"},
+               {"Bob/b.msg", "Received: b\r\n"},
+               {"bob2/empty.msg", ""},
+               {"carl/", ""},
+           });
+  MessageCount = 0;
+  ExportReport report = RunExport(dir.Sub("src"), dir.Sub("out"), "*.*");
+  EXPECT_EQ(report.total, 0);
+  // Listing order folds case: anna, Bob, bob2, carl; subfolders before files.
+  EXPECT_EQ(ReadTree(dir.path / "out"),
+            (Tree{
+                {"anna/", ""},
+                {"anna/sent/", ""},
+                {"anna/sent/000000000000000001.MAI", "Received: s\r\n"},
+                {"anna/000000000000000002.MAI", "Received: a1\r\n\r\nx\r\n"},
+                {"anna/000000000000000003.MAI", "Received: a2\r\n"},
+                {"Bob/", ""},
+                {"Bob/000000000000000004.MAI", "Received: b\r\n"},
+                {"bob2/", ""},
+                {"000000000000000005.MAI", "Received: r\r\n"},
+            }));
+}
+
+TEST(RunExportTest, SourceWithTrailingSeparatorAndTextRepeatedBelow) {
+  TempDir dir;
+  MakeTree(dir.path / "m", {{"x/m/a.msg", "Received: deep\r\n"}});
+  MessageCount = 0;
+  ExportReport report = RunExport(dir.Sub("m") + "\\", dir.Sub("t"), "*.msg");
+  EXPECT_EQ(report.total, 0);
+  EXPECT_EQ(ReadTree(dir.path / "t"),
+            (Tree{{"x/", ""}, {"x/m/", ""}, {"x/m/000000000000000001.MAI", "Received: deep\r\n"}}));
+}
+
+TEST(RunExportTest, MissingSourceIsAFailure) {
+  TempDir dir;
+  ExportReport report = RunExport(dir.Sub("missing"), dir.Sub("out"), "*.*");
+  EXPECT_EQ(report.counts[kFolderNotOpened], 1);
+  ASSERT_EQ(report.failures.size(), 1u);
+  EXPECT_EQ(report.failures[0].rfind(dir.Sub("missing") + ": ", 0), 0u) << report.failures[0];
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
+}
+
+TEST(RunExportTest, BlockedTargetFolderFailsThatFileOnly) {
+  TempDir dir;
+  MakeTree(dir.path / "src", {{"anna/a.msg", "Received: a\r\n"}, {"bob/b.msg", "Received: b\r\n"}});
+  MakeTree(dir.path / "out", {{"anna", "a regular file where a folder belongs"}});
+  MessageCount = 0;
+  ExportReport report = RunExport(dir.Sub("src"), dir.Sub("out"), "*.msg");
+  EXPECT_EQ(report.counts[kMessageNotWritten], 1);
+  EXPECT_EQ(report.total, 1);
+  EXPECT_EQ(ReadTree(dir.path / "out"), (Tree{{"anna", "a regular file where a folder belongs"},
+                                              {"bob/", ""},
+                                              {"bob/000000000000000002.MAI", "Received: b\r\n"}}));
+}
+
+TEST(ExportReportTest, CountsAllListsTen) {
+  ExportReport report;
+  for (int i = 0; i < 12; ++i) report.Fail(kMailFileNotRead, "f" + std::to_string(i));
+  report.Fail(kFolderNotOpened, "d");
+  EXPECT_EQ(report.total, 13);
+  EXPECT_EQ(report.counts[kMailFileNotRead], 12);
+  EXPECT_EQ(report.counts[kFolderNotOpened], 1);
+  ASSERT_EQ(report.failures.size(), 10u);
+  EXPECT_EQ(report.failures.back(), "f9");
+}
+
+#ifndef _WIN32
+TEST(RunExportTest, EntriesThatCannotBeMailFilesAreSkippedAndCounted) {
+  TempDir dir;
+  MakeTree(dir.path / "src", {{"ok/a.msg", "Received: a\r\n"}, {"odd/", ""}});
+  const auto odd = dir.path / "src" / "odd";
+  ASSERT_EQ(mkfifo((odd / "pipe.msg").c_str(), 0600), 0);
+  std::filesystem::create_symlink(dir.path / "nowhere", odd / "dangling.msg");
+  std::filesystem::create_directory_symlink("..", odd / "loop");  // back to src
+  std::filesystem::create_directory(odd / "back\\slash");
+  testing::WriteFile(odd / "file\\name.msg", "Received: x\r\n");
+  testing::WriteFile(odd / "link-target.txt", "Received: through a link\r\n");
+  std::filesystem::create_symlink("link-target.txt", odd / "link.msg");
+  MessageCount = 0;
+  ExportReport report = RunExport(dir.Sub("src"), dir.Sub("out"), "*.msg");
+  EXPECT_EQ(report.counts[kNotRegularFile], 2) << "the FIFO and the dangling link";
+  EXPECT_EQ(report.counts[kFolderNotOpened], 2) << "the loop and the folder named with \\";
+  EXPECT_EQ(report.counts[kMailFileNotRead], 1) << "the file named with \\";
+  EXPECT_EQ(ReadTree(dir.path / "out"),
+            (Tree{{"odd/", ""},
+                  {"odd/000000000000000001.MAI", "Received: through a link\r\n"},
+                  {"ok/", ""},
+                  {"ok/000000000000000002.MAI", "Received: a\r\n"}}));
+}
+
+TEST(RunExportTest, UnreadableFolderAndFileAreCountedWhenNotRoot) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads everything";
+  TempDir dir;
+  MakeTree(dir.path / "src", {{"closed/a.msg", "Received: a\r\n"}, {"b.msg", "Received: b\r\n"}});
+  std::filesystem::permissions(dir.path / "src" / "closed", std::filesystem::perms::none);
+  std::filesystem::permissions(dir.path / "src" / "b.msg", std::filesystem::perms::none);
+  ExportReport report = RunExport(dir.Sub("src"), dir.Sub("out"), "*.msg");
+  std::filesystem::permissions(dir.path / "src" / "closed", std::filesystem::perms::owner_all);
+  EXPECT_EQ(report.counts[kFolderNotOpened], 1);
+  EXPECT_EQ(report.counts[kMailFileNotRead], 1);
+}
+#endif
+
+}  // namespace
+}  // namespace plenvar
