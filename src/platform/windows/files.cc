@@ -1,0 +1,89 @@
+// Windows files and folders, through the ANSI functions so that 8-bit names
+// read from a listing open again as they are.
+#include <windows.h>
+
+#include "platform/platform.h"
+#include "platform/windows/win32.h"
+
+namespace plenvar::platform {
+
+Error SystemError(const std::string& path, unsigned long error) {
+  char* text = nullptr;
+  DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason = n > 0 ? std::string(text, n) : "error " + std::to_string(error);
+  if (text != nullptr) LocalFree(text);
+  while (!reason.empty() &&
+         (reason.back() == '\r' || reason.back() == '\n' || reason.back() == ' ')) {
+    reason.pop_back();
+  }
+  return Error(path + ": " + reason);
+}
+
+void OpenForReading(const std::string& path, InputFile* file) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    throw Error(path + ": not a regular file");
+  }
+  file->handle = reinterpret_cast<std::intptr_t>(handle);
+  file->path = path;
+}
+
+std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
+  DWORD n = 0;
+  const DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+  if (!ReadFile(reinterpret_cast<HANDLE>(file.handle), buffer, want, &n, nullptr)) {
+    throw SystemError(file.path, GetLastError());
+  }
+  return n;
+}
+
+void Close(InputFile& file) {
+  if (file.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file.handle));
+  file.handle = -1;
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view data) {
+  const std::string temporary = path + ".tmp";
+  HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
+  DWORD error = 0;
+  const char* p = data.data();
+  std::size_t left = data.size();
+  while (left > 0 && error == 0) {
+    DWORD n = 0;
+    const DWORD want = left > (1u << 30) ? (1u << 30) : static_cast<DWORD>(left);
+    if (!WriteFile(handle, p, want, &n, nullptr)) {
+      error = GetLastError();
+    } else if (n == 0) {
+      error = ERROR_WRITE_FAULT;
+    }
+    p += n;
+    left -= n;
+  }
+  if (!CloseHandle(handle) && error == 0) error = GetLastError();
+  // The file must be closed before it can be renamed or deleted.
+  if (error == 0 && !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    error = GetLastError();
+  }
+  if (error != 0) {
+    DeleteFileA(temporary.c_str());
+    throw SystemError(path, error);
+  }
+}
+
+void MakeFolder(const std::string& path) {
+  if (!CreateDirectoryA(path.c_str(), nullptr)) throw SystemError(path, GetLastError());
+}
+
+bool FolderExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace plenvar::platform

@@ -1,0 +1,65 @@
+// Windows folder listing.
+#include <windows.h>
+
+#include "platform/platform.h"
+#include "platform/windows/win32.h"
+
+namespace plenvar::platform {
+
+namespace {
+
+// Volume serial number and file index: the same folder through any junction
+// or link gives the same pair.
+FolderId IdOf(const std::string& path) {
+  HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL ok = GetFileInformationByHandle(handle, &info);
+  const DWORD error = GetLastError();
+  CloseHandle(handle);
+  if (!ok) throw SystemError(path, error);
+  return {info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+}  // namespace
+
+Folder OpenFolder(const std::string& path) {
+  const std::string prefix = !path.empty() && path.back() == '\\' ? path : path + "\\";
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) throw SystemError(path, GetLastError());
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw SystemError(path, ERROR_DIRECTORY);
+  Folder folder;
+  folder.id = IdOf(path);
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((prefix + "*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return folder;
+    throw SystemError(path, error);
+  }
+  DWORD error = 0;
+  for (;;) {
+    const std::string name = data.cFileName;
+    // A link or junction to a folder carries the folder attribute and is
+    // followed; a dangling file link fails when it is opened.
+    if (name != "." && name != "..") {
+      const bool is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      (is_folder ? folder.folders : folder.files)
+          .push_back({name, prefix + name, is_folder ? EntryKind::kFolder : EntryKind::kFile});
+    }
+    if (!FindNextFileA(find, &data)) {
+      error = GetLastError();
+      break;
+    }
+  }
+  FindClose(find);
+  if (error != ERROR_NO_MORE_FILES) throw SystemError(path, error);
+  SortListing(&folder.folders);
+  SortListing(&folder.files);
+  return folder;
+}
+
+}  // namespace plenvar::platform

@@ -1,0 +1,28 @@
+// Windows command line and notices.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace plenvar::platform {
+
+// The line exactly as the process received it, less the program's name (quoted
+// or not) and the blanks after it; quotes in the rest stay for the options.
+std::string CommandLine(int, char**) {
+  const char* line = GetCommandLineA();
+  if (*line == '"') {
+    ++line;
+    while (*line != '\0' && *line != '"') ++line;
+    if (*line == '"') ++line;
+  } else {
+    while (*line != '\0' && *line != ' ' && *line != '\t') ++line;
+  }
+  while (*line == ' ' || *line == '\t') ++line;
+  return line;
+}
+
+void ShowNotice(const Notice& notice) {
+  MessageBoxA(nullptr, notice.text.c_str(), notice.title.c_str(),
+              MB_OK | static_cast<UINT>(notice.style));
+}
+
+}  // namespace plenvar::platform
