@@ -31,8 +31,10 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
 std::size_t FindFirstHeader(std::string_view text);
 
 // Writes one message as the next numbered message file in targetFolder;
-// failures throw WriteError.
-void WriteMessageFile(std::string_view message, const std::string& targetFolder);
+// failures throw WriteError. It first makes the folder's last level, unless
+// the caller knows the folder exists.
+void WriteMessageFile(std::string_view message, const std::string& targetFolder,
+                      bool folderExists = false);
 
 // "000000000000000042.MAI" for 42.
 std::string MessageFileName(std::int64_t number);

@@ -25,6 +25,7 @@ namespace platform {
 struct InputFile {
   std::intptr_t handle = -1;
   std::string path;
+  std::uint64_t size = 0;  // when it was opened
 };
 
 void OpenForReading(const std::string& path, InputFile* file);

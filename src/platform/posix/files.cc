@@ -38,6 +38,7 @@ void OpenForReading(const std::string& path, InputFile* file) {
   }
   file->handle = fd;
   file->path = path;
+  file->size = static_cast<std::uint64_t>(st.st_size);
 }
 
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {

@@ -29,8 +29,11 @@ void OpenForReading(const std::string& path, InputFile* file) {
     CloseHandle(handle);
     throw Error(path + ": not a regular file");
   }
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(handle, &size)) size.QuadPart = 0;
   file->handle = reinterpret_cast<std::intptr_t>(handle);
   file->path = path;
+  file->size = static_cast<std::uint64_t>(size.QuadPart);
 }
 
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {

@@ -1,0 +1,99 @@
+// The least this job can do, as the yardstick for the end-to-end benchmark:
+// walk the tree, read every file with large reads, cut before each envelope
+// line that follows an empty line, and write each message with one
+// open/write/close into a mirrored tree.
+//
+//   floor SOURCE TARGET [--atomic] [--mkdir]
+//
+// --atomic writes each message to a temporary file and renames it; --mkdir
+// makes the target folder (one level) before every message. They show what
+// those steps cost on their own.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool atomic = false;
+bool mkdir_each = false;
+long long count = 0;
+std::string buffer;
+
+void Die(const std::string& what) {
+  std::perror(what.c_str());
+  std::exit(1);
+}
+
+void WriteMessage(const std::string& folder, const char* data, std::size_t size) {
+  if (mkdir_each) mkdir(folder.c_str(), 0777);
+  char name[40];
+  std::snprintf(name, sizeof name, "/%018lld.MAI", ++count);
+  const std::string path = folder + name;
+  const std::string file = atomic ? path + ".tmp" : path;
+  int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size) || close(fd) != 0) Die(file);
+  if (atomic && rename(file.c_str(), path.c_str()) != 0) Die(path);
+}
+
+void SplitFile(const std::string& source, const std::string& target) {
+  int fd = open(source.c_str(), O_RDONLY);
+  if (fd < 0) Die(source);
+  buffer.clear();
+  for (;;) {
+    const std::size_t used = buffer.size();
+    buffer.resize(used + (1 << 20));
+    ssize_t n = read(fd, &buffer[used], 1 << 20);
+    if (n < 0) Die(source);
+    buffer.resize(used + static_cast<std::size_t>(n));
+    if (n == 0) break;
+  }
+  close(fd);
+  static const char kCut[] = "\r\n\r\nFrom ";
+  const char* start = buffer.data();
+  const char* end = start + buffer.size();
+  for (const char* p = start;;) {
+    const char* cut = static_cast<const char*>(memmem(p, end - p, kCut, sizeof kCut - 1));
+    if (cut == nullptr) break;
+    WriteMessage(target, start, cut + 4 - start);
+    start = p = cut + 4;
+  }
+  if (start < end) WriteMessage(target, start, end - start);
+}
+
+void Walk(const std::string& source, const std::string& target) {
+  DIR* dir = opendir(source.c_str());
+  if (dir == nullptr) Die(source);
+  std::vector<std::string> folders, files;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    (entry->d_type == DT_DIR ? folders : files).push_back(entry->d_name);
+  }
+  closedir(dir);
+  std::sort(folders.begin(), folders.end());
+  std::sort(files.begin(), files.end());
+  mkdir(target.c_str(), 0777);
+  for (const std::string& name : folders) Walk(source + "/" + name, target + "/" + name);
+  for (const std::string& name : files) SplitFile(source + "/" + name, target);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: floor SOURCE TARGET [--atomic] [--mkdir]\n");
+    return 2;
+  }
+  for (int i = 3; i < argc; ++i) {
+    atomic |= std::strcmp(argv[i], "--atomic") == 0;
+    mkdir_each |= std::strcmp(argv[i], "--mkdir") == 0;
+  }
+  Walk(argv[1], argv[2]);
+  return 0;
+}
