@@ -206,6 +206,16 @@ TEST(SplitMailFileTest, NumbersRunAcrossFilesAndRestartWithTheCounter) {
   EXPECT_EQ(testing::ListNames(dir.path / "out").size(), 5u);
 }
 
+TEST(SplitMailFileTest, MakesAMissingLastFolderLevelOnce) {
+  TempDir dir;
+  WriteFile(dir.path / "in.msg", "Received: 1\r\n\r\na\r\n\r\nReceived: 2\r\n\r\nReceived: 3\r\n");
+  MessageCount = 0;
+  SplitMailFile(dir.Sub("in.msg"), dir.Sub("new"));
+  EXPECT_EQ(
+      ReadMessages(dir.path / "new"),
+      (std::vector<std::string>{"Received: 1\r\n\r\na\r\n", "Received: 2\r\n", "Received: 3\r\n"}));
+}
+
 TEST(SplitMailFileTest, MissingMailFileFailsAndWritesNothing) {
   TempDir dir;
   std::filesystem::create_directory(dir.path / "out");
