@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/line_reader.h"
+
 namespace fs = std::filesystem;
 
 namespace plenvar::testing {
@@ -53,6 +55,12 @@ std::vector<std::string> ReadMessages(const fs::path& folder) {
   for (const std::string& name : ListNames(folder)) messages.push_back(ReadFile(folder / name));
   return messages;
 }
+
+BlockSize::BlockSize(std::size_t size) : saved(platform::ReadBlockSize) {
+  platform::ReadBlockSize = size;
+}
+
+BlockSize::~BlockSize() { platform::ReadBlockSize = saved; }
 
 Tree ReadTree(const fs::path& root) {
   Tree tree;

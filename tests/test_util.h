@@ -27,6 +27,13 @@ std::vector<std::string> ListNames(const std::filesystem::path& folder);
 // The message files of a folder, read in name order.
 std::vector<std::string> ReadMessages(const std::filesystem::path& folder);
 
+// Sets the line reader's block size for a test and restores it after.
+struct BlockSize {
+  explicit BlockSize(std::size_t size);
+  ~BlockSize();
+  std::size_t saved;
+};
+
 // Every folder ("name/" -> "") and file (name -> content) under root, by
 // path relative to root with "/" separators.
 using Tree = std::map<std::string, std::string>;

@@ -13,11 +13,6 @@ using testing::ReadMessages;
 using testing::TempDir;
 using testing::WriteFile;
 
-struct BlockSize {
-  explicit BlockSize(std::size_t size) { platform::ReadBlockSize = size; }
-  ~BlockSize() { platform::ReadBlockSize = 256 * 1024; }
-};
-
 std::vector<std::string> Split(const TempDir& dir, std::string_view input) {
   std::filesystem::remove_all(dir.path / "out");
   std::filesystem::create_directory(dir.path / "out");
@@ -77,7 +72,7 @@ TEST(SplitMailFileTest, CutsWhereTheRulesSay) {
   TempDir dir;
   for (const Case& c : cases) {
     for (std::size_t size : {1, 2, 3, 5, 256 * 1024}) {
-      BlockSize block(size);
+      testing::BlockSize block(size);
       EXPECT_EQ(Split(dir, c.input), c.messages) << c.what << ", block size " << size;
     }
   }
@@ -165,7 +160,7 @@ TEST(SplitMailFileTest, MatchesTheLiteralBackwardSearchOnRandomTexts) {
       input += kLines[random() % std::size(kLines)];
       if (i + 1 < lines || random() % 4 != 0) input += kEnds[random() % std::size(kEnds)];
     }
-    BlockSize block(1 + random() % 16);
+    testing::BlockSize block(1 + random() % 16);
     ASSERT_EQ(Split(dir, input), LiteralSplit(input)) << "round " << round << ", input:\n" << input;
   }
 }

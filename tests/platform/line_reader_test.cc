@@ -10,12 +10,6 @@ namespace {
 using testing::TempDir;
 using testing::WriteFile;
 
-// Restores the default block size when a test ends.
-struct BlockSize {
-  explicit BlockSize(std::size_t size) { ReadBlockSize = size; }
-  ~BlockSize() { ReadBlockSize = 256 * 1024; }
-};
-
 std::string ReadAll(const std::string& path, std::size_t* calls = nullptr) {
   LineReader reader;
   OpenLines(path, &reader);
@@ -54,7 +48,7 @@ TEST(LineReaderTest, LineEndsAtEveryBlockBoundary) {
   for (const Case& c : cases) {
     WriteFile(path, c.input);
     for (std::size_t size : {1, 2, 3, 4, 5, 7, 64 * 1024}) {
-      BlockSize block(size);
+      testing::BlockSize block(size);
       EXPECT_EQ(ReadAll(path), c.lines) << "input \"" << c.input << "\", block size " << size;
     }
   }
@@ -64,7 +58,7 @@ TEST(LineReaderTest, ReadsInBlocks) {
   TempDir dir;
   const std::string path = dir.Sub("in.txt");
   WriteFile(path, std::string(1000, 'x') + "\r\n");
-  BlockSize block(100);
+  testing::BlockSize block(100);
   std::size_t calls = 0;
   EXPECT_EQ(ReadAll(path, &calls), std::string(1000, 'x') + "\r\n");
   EXPECT_EQ(calls, 11u) << "one call per 100-byte block";
