@@ -74,6 +74,11 @@ Folder OpenFolder(const std::string& path);
 bool ListsBefore(const std::string& a, const std::string& b);
 void SortListing(std::vector<Entry>* entries);
 
+// Tells the OS that a buffer will be filled front to back and kept: where it
+// helps, it asks for huge pages, so that a message of hundreds of MB does not
+// pay a page fault per 4 KiB. Does nothing for small buffers.
+void AdviseLargeBuffer(char* data, std::size_t size);
+
 // Makes one folder level; fails when it exists or its parent is missing.
 void MakeFolder(const std::string& path);
 // True when a folder is at `path`; a trailing "\" is accepted.

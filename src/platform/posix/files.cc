@@ -1,5 +1,6 @@
 // POSIX files and folders. The program's "\" separators become "/" here.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,6 +85,21 @@ void WriteFileAtomically(const std::string& path, std::string_view data) {
     ::unlink(temporary.c_str());
     throw SystemError(path, error);
   }
+}
+
+void AdviseLargeBuffer(char* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  // Only whole 2 MiB pages inside the buffer can be huge. Advice is advice: a
+  // kernel without transparent huge pages refuses it and nothing changes.
+  constexpr std::uintptr_t kHuge = 2 << 20;
+  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
+  if (end >= begin + 2 * kHuge)
+    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)size;
+#endif
 }
 
 void MakeFolder(const std::string& path) {

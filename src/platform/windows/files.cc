@@ -80,6 +80,9 @@ void WriteFileAtomically(const std::string& path, std::string_view data) {
   }
 }
 
+// Large pages on Windows need a privilege a migration tool should not ask for.
+void AdviseLargeBuffer(char*, std::size_t) {}
+
 void MakeFolder(const std::string& path) {
   if (!CreateDirectoryA(path.c_str(), nullptr)) throw SystemError(path, GetLastError());
 }
