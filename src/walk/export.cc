@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <utility>
 
 #include "extract/extract.h"
 #include "walk/walk.h"
