@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "extract/extract.h"
+#include "platform/line_reader.h"
 
 namespace fs = std::filesystem;
 
@@ -141,10 +142,23 @@ void RunSplit(benchmark::State& state, const Corpus& corpus) {
   state.SetItemsProcessed(state.iterations() * corpus.messages);
 }
 
-void BM_SplitMailCorpus(benchmark::State& state) { RunSplit(state, MailCorpus()); }
-void BM_SplitTriggerEvery100Bytes(benchmark::State& state) { RunSplit(state, TriggerCorpus()); }
+// The argument is the line reader's block size.
+void BM_SplitMailCorpus(benchmark::State& state) {
+  plenvar::platform::ReadBlockSize = static_cast<std::size_t>(state.range(0));
+  RunSplit(state, MailCorpus());
+}
+void BM_SplitTriggerEvery100Bytes(benchmark::State& state) {
+  plenvar::platform::ReadBlockSize = 256 << 10;
+  RunSplit(state, TriggerCorpus());
+}
 
-BENCHMARK(BM_SplitMailCorpus)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SplitMailCorpus)
+    ->Arg(16 << 10)
+    ->Arg(64 << 10)
+    ->Arg(256 << 10)
+    ->Arg(1 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_SplitTriggerEvery100Bytes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
