@@ -6,10 +6,7 @@ namespace plenvar::platform {
 
 namespace {
 
-unsigned char Folded(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 'a' + 'A') : u;
-}
+unsigned char Folded(char c) { return static_cast<unsigned char>(AsciiUpper(c)); }
 
 }  // namespace
 

@@ -69,6 +69,11 @@ struct Folder {
 // Lists a folder; fails when it does not exist or cannot be read.
 Folder OpenFolder(const std::string& path);
 
+// The one letter-case folding of the program: ASCII a-z to A-Z, all else kept.
+inline char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // The listing order on every platform: names compared with ASCII a-z folded to
 // upper case, byte by byte; ties broken by plain byte order.
 bool ListsBefore(const std::string& a, const std::string& b);

@@ -4,17 +4,11 @@
 
 namespace plenvar {
 
-namespace {
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-}  // namespace
-
 std::size_t FindIgnoringCase(std::string_view text, std::string_view pattern, std::size_t from) {
   if (from > text.size()) return std::string_view::npos;
-  auto it =
-      std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), pattern.begin(),
-                  pattern.end(), [](char a, char b) { return Upper(a) == Upper(b); });
+  auto it = std::search(
+      text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), pattern.begin(), pattern.end(),
+      [](char a, char b) { return platform::AsciiUpper(a) == platform::AsciiUpper(b); });
   return it == text.end() && !pattern.empty() ? std::string_view::npos
                                               : static_cast<std::size_t>(it - text.begin());
 }
