@@ -22,9 +22,16 @@ struct WriteError : Error {
   using Error::Error;
 };
 
+// A mail file that was written to while it was read (a live store): what was
+// read was exported, but it may not be what the file now holds.
+struct ChangedError : Error {
+  using Error::Error;
+};
+
 // Reads the mail file at sourcePath and writes every message in it as a
 // message file in targetFolder. Failures throw Error; messages already
-// written stay.
+// written stay. A file that changed while it was read throws ChangedError
+// after all it held was written.
 void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder);
 
 // 1-based position of the earliest header keyword anywhere in text, or 0.

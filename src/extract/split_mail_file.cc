@@ -85,6 +85,8 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
   std::string_view tail(work.data() + start, work.size() - start);
   std::size_t header = FindFirstHeader(tail);
   if (header > 0) WriteMessageFile(tail.substr(header - 1), targetFolder, written);
+  if (platform::ChangedSinceOpened(reader.file))
+    throw ChangedError(sourcePath + ": changed while it was read");
 }
 
 }  // namespace plenvar

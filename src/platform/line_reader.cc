@@ -17,8 +17,7 @@ bool ReadLines(LineReader& reader, std::string* text) {
   if (reader.at_end) return false;
   const std::size_t n = ReadBlock(reader.file, reader.block.get(), reader.block_size);
   if (n == 0) {
-    reader.at_end = true;
-    Close(reader.file);
+    reader.at_end = true;  // the file stays open so that a change can still be seen
     if (!reader.cr_pending && !reader.in_line) return false;
     text->append("\r\n");
     reader.cr_pending = reader.in_line = false;

@@ -25,7 +25,9 @@ namespace platform {
 struct InputFile {
   std::intptr_t handle = -1;
   std::string path;
-  std::uint64_t size = 0;  // when it was opened
+  std::uint64_t size = 0;     // when it was opened
+  std::int64_t modified = 0;  // last write time when it was opened, in OS units
+  std::uint64_t bytes_read = 0;
 };
 
 void OpenForReading(const std::string& path, InputFile* file);
@@ -33,6 +35,9 @@ void OpenForReading(const std::string& path, InputFile* file);
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size);
 // Safe to call on a file that is not open.
 void Close(InputFile& file);
+// True when the open file was written to since it was opened, or when what was
+// read differs in length from what it held then: a live store changed under us.
+bool ChangedSinceOpened(const InputFile& file);
 
 // Writes `data` to a temporary file beside `path` (a name that does not end in
 // ".MAI"), then renames it to `path`, replacing an existing file. On failure no
@@ -88,6 +93,13 @@ void AdviseLargeBuffer(char* data, std::size_t size);
 void MakeFolder(const std::string& path);
 // True when a folder is at `path`; a trailing "\" is accepted.
 bool FolderExists(const std::string& path);
+// The identity of the folder at `path` (links followed); false when there is
+// no folder there.
+bool FolderIdOf(const std::string& path, FolderId* id);
+
+// Puts every file and folder written on the file system that holds `folder`
+// on stable storage, before the run may say it is done.
+void FlushFileSystem(const std::string& folder);
 
 // The program's argument text after its name.
 std::string CommandLine(int argc, char** argv);
@@ -102,6 +114,11 @@ struct Notice {
 
 // Shows a notice and returns once the user has seen it.
 void ShowNotice(const Notice& notice);
+
+// Text from the store (a name, a reason) as it may be shown: where notices go
+// to a terminal, control characters become "\xHH" so that a name cannot move
+// the cursor or forge a line; elsewhere the text is kept as it is.
+std::string Printable(std::string_view text);
 
 }  // namespace platform
 }  // namespace plenvar

@@ -14,13 +14,15 @@ platform::Notice CompletionNotice(const ExportReport& report) {
       "Mail files that could not be read: ",
       "Message files that could not be written: ",
       "Selected entries that are not regular files: ",
+      "Mail files that changed while they were read: ",
+      "Target file systems that could not be flushed to disk: ",
   };
   std::string text = "Export Completed with errors";
   for (int kind = 0; kind < kFailureKinds; ++kind) {
     if (report.counts[kind] > 0)
       text += "\r\n" + (kLabels[kind] + std::to_string(report.counts[kind]));
   }
-  for (const std::string& failure : report.failures) text += "\r\n" + failure;
+  for (const std::string& failure : report.failures) text += "\r\n" + platform::Printable(failure);
   const std::int64_t unlisted = report.total - static_cast<std::int64_t>(report.failures.size());
   if (unlisted > 0) text += "\r\nand " + std::to_string(unlisted) + " more";
   return {text, "Done", platform::kIconWarning};

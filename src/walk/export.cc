@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "extract/extract.h"
@@ -20,7 +21,16 @@ struct Walk {
   const std::string& mask;
   ExportReport report;
   std::vector<platform::FolderId> inside;  // the folders on the current walk path
+  // The target root once it exists: the walk never enters it, so that a
+  // target inside the source is not exported again by the next run.
+  std::optional<platform::FolderId> target;
+  std::vector<std::string> targetFolders;  // each folder files were written to, once
 };
+
+void LearnTarget(Walk& walk) {
+  platform::FolderId id;
+  if (!walk.target && platform::FolderIdOf(walk.targetRoot, &id)) walk.target = id;
+}
 
 void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry& file) {
   if (file.name.find('\\') != std::string::npos) {
@@ -37,11 +47,18 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
   } catch (const Error&) {
     // The first message file fails to open unless the folder exists after all.
   }
+  LearnTarget(walk);
+  // Files of one folder come one after another, so comparing with the last
+  // folder keeps the list free of repeats at the cost of one string compare.
+  if (walk.targetFolders.empty() || walk.targetFolders.back() != targetFolder)
+    walk.targetFolders.push_back(targetFolder);
   try {
     SplitMailFile(file.path, targetFolder);
   } catch (const WriteError& e) {
     walk.report.Fail(kMessageNotWritten,
                      std::string(e.what()) + " (the rest of " + file.path + " was not exported)");
+  } catch (const ChangedError& e) {
+    walk.report.Fail(kMailFileChanged, std::string(e.what()) + " (what was read was exported)");
   } catch (const std::exception& e) {
     walk.report.Fail(kMailFileNotRead, e.what());
   }
@@ -54,6 +71,12 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
     folder = platform::OpenFolder(folderPath);
   } catch (const Error& e) {
     walk.report.Fail(kFolderNotOpened, e.what());
+    return;
+  }
+  // Identity, not path text: a link, another spelling or letter case of the
+  // target is still the target. A target equal to the source is walked.
+  if (!walk.inside.empty() && walk.target && folder.id == *walk.target &&
+      !(walk.inside.front() == *walk.target)) {
     return;
   }
   if (std::find(walk.inside.begin(), walk.inside.end(), folder.id) != walk.inside.end()) {
@@ -74,12 +97,31 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
   walk.inside.pop_back();
 }
 
+// One flush per file system written to, however many folders it holds.
+void FlushTargets(Walk& walk) {
+  std::vector<std::uint64_t> flushed;
+  for (const std::string& folder : walk.targetFolders) {
+    platform::FolderId id;
+    if (!platform::FolderIdOf(folder, &id)) continue;  // never made: nothing in it to flush
+    if (std::find(flushed.begin(), flushed.end(), id.volume) != flushed.end()) continue;
+    flushed.push_back(id.volume);
+    try {
+      platform::FlushFileSystem(folder);
+    } catch (const Error& e) {
+      walk.report.Fail(kNotFlushed,
+                       std::string(e.what()) + " (message files written there may not be on disk)");
+    }
+  }
+}
+
 }  // namespace
 
 ExportReport RunExport(const std::string& sourceDirectory, const std::string& targetDirectory,
                        const std::string& fileMask) {
-  Walk walk{sourceDirectory, targetDirectory, fileMask, {}, {}};
+  Walk walk{sourceDirectory, targetDirectory, fileMask, {}, {}, {}, {}};
+  LearnTarget(walk);
   ExportFolder(walk, sourceDirectory);
+  FlushTargets(walk);
   return walk.report;
 }
 

@@ -19,6 +19,8 @@ enum FailureKind {
   kMailFileNotRead,
   kMessageNotWritten,
   kNotRegularFile,
+  kMailFileChanged,
+  kNotFlushed,
   kFailureKinds
 };
 
@@ -45,6 +47,9 @@ void EnsureFolderPath(const std::string& path);
 std::string TargetFolderOf(const std::string& sourceRoot, const std::string& targetRoot,
                            const std::string& folderPath);
 
+// Walks the source and writes the message files, never entering the target
+// tree when it lies inside the source; then puts all it wrote on stable
+// storage. Every failure is in the report.
 ExportReport RunExport(const std::string& sourceDirectory, const std::string& targetDirectory,
                        const std::string& fileMask);
 

@@ -2,10 +2,19 @@
 // streams, exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+
+#include "extract/extract.h"
 #include "test_util.h"
 
 namespace plenvar {
@@ -23,9 +32,15 @@ struct Process {
   std::string err;
 };
 
+struct Faults {
+  std::string fault;  // PLENVAR_FAULT for tests/e2e/fault_shim.cc
+  rlim_t file_size_limit = RLIM_INFINITY;
+};
+
 // Runs plenvar with args in folder cwd, under a 30-second timeout so that a
 // hang fails the test instead of stalling it.
-Process RunPlenvar(const TempDir& dir, const std::vector<std::string>& args) {
+Process RunPlenvar(const TempDir& dir, const std::vector<std::string>& args,
+                   const Faults& faults = {}) {
   const std::string out = dir.Sub("stdout.txt");
   const std::string err = dir.Sub("stderr.txt");
   std::vector<std::string> argv = {"timeout", "30", PLENVAR_BINARY};
@@ -36,6 +51,16 @@ Process RunPlenvar(const TempDir& dir, const std::vector<std::string>& args) {
     for (std::string& a : argv) c_argv.push_back(a.data());
     c_argv.push_back(nullptr);
     if (chdir(dir.path.c_str()) != 0) _exit(126);
+    if (!faults.fault.empty()) {
+      setenv("PLENVAR_FAULT", faults.fault.c_str(), 1);
+      setenv("LD_PRELOAD", PLENVAR_FAULT_SHIM, 1);
+      setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);  // the shim comes first
+    }
+    if (faults.file_size_limit != RLIM_INFINITY) {
+      const rlimit limit{faults.file_size_limit, faults.file_size_limit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+      signal(SIGXFSZ, SIG_IGN);  // kept across exec: writes fail with EFBIG instead
+    }
     dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     execvp("timeout", c_argv.data());
@@ -160,6 +185,169 @@ TEST(PlenvarTest, FailuresAreReportedAndNeverHang) {
   p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/SILENT"});
   EXPECT_EQ(p.status, 1);
   EXPECT_EQ(p.out + p.err, "");
+}
+
+// A tmpfs of a few pages mounted over a folder, so that the disk really fills;
+// mounted is false where the test may not mount.
+struct SmallDisk {
+  std::filesystem::path path;
+  bool mounted;
+  explicit SmallDisk(std::filesystem::path at) : path(std::move(at)) {
+    std::filesystem::create_directories(path);
+    mounted = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=256k") == 0;
+  }
+  ~SmallDisk() {
+    if (mounted) umount(path.c_str());
+  }
+};
+
+// Each fault is made at its moment in a run over kStore; everything else must
+// be exported, the failure counted and named, and no partial or temporary
+// file left: the output tree is compared whole.
+TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
+  const Tree& x = kExported;
+  const std::string mails = "Mail files that could not be read: 1\n";
+  const std::string writes = "Message files that could not be written: 1\n";
+  // kExported renumbered after message 1 of anna/sent/sent.msg is lost.
+  const Tree withoutSent = {{"anna/", ""},
+                            {"anna/sent/", ""},
+                            {"anna/000000000000000001.MAI", x.at("anna/000000000000000002.MAI")},
+                            {"anna/000000000000000002.MAI", x.at("anna/000000000000000003.MAI")},
+                            {"bob/", ""},
+                            {"bob/000000000000000003.MAI", x.at("bob/000000000000000004.MAI")}};
+  Tree grown = x;
+  grown["bob/000000000000000005.MAI"] = "Received: late\r\n";
+  const Tree takenName = {
+      {"anna/", ""},
+      {"anna/sent/", ""},
+      {"anna/sent/000000000000000001.MAI", x.at("anna/sent/000000000000000001.MAI")},
+      {"anna/000000000000000002.MAI/", ""},
+      {"bob/", ""},
+      {"bob/000000000000000003.MAI", x.at("bob/000000000000000004.MAI")}};
+  const Tree diskFull = {
+      {"anna/", ""},
+      {"anna/sent/", ""},
+      {"anna/sent/000000000000000001.MAI", x.at("anna/sent/000000000000000001.MAI")},
+      {"anna/000000000000000003.MAI", x.at("anna/000000000000000002.MAI")},
+      {"anna/000000000000000004.MAI", x.at("anna/000000000000000003.MAI")},
+      {"bob/", ""},
+      {"bob/000000000000000005.MAI", x.at("bob/000000000000000004.MAI")}};
+  const std::string bigMessage = "Received: big\r\n\r\n" + std::string(300 * 1024, 'x') + "\r\n";
+  using Path = const std::filesystem::path&;
+  struct Case {
+    const char* what;
+    std::string fault;
+    std::function<void(Path)> setup;
+    std::string errors;  // the notice after its first line; DISK stands for the reason
+    Tree tree;
+  };
+  const Case cases[] = {
+      {"mail file vanishes before it is read", "vanish:store/anna/sent/sent.msg", nullptr,
+       mails + "store\\anna\\sent\\sent.msg: No such file or directory\n", withoutSent},
+      {"mail file becomes a folder before it is read", "folder:store/anna/sent/sent.msg", nullptr,
+       mails + "store\\anna\\sent\\sent.msg: not a regular file\n", withoutSent},
+      {"mail file grows while it is read", "grow:store/bob/inbox.msg", nullptr,
+       "Mail files that changed while they were read: 1\nstore\\bob\\inbox.msg: changed while "
+       "it was read (what was read was exported)\n",
+       grown},
+      {"a folder holds a message file's name", "",
+       [](Path dir) {
+         std::filesystem::create_directories(dir / "out/anna/000000000000000002.MAI");
+       },
+       writes + "out\\anna\\000000000000000002.MAI: Is a directory (the rest of "
+                "store\\anna\\inbox.msg was not exported)\n",
+       takenName},
+      {"the flush to disk fails", "syncfs", nullptr,
+       "Target file systems that could not be flushed to disk: 1\nout\\anna\\sent: Input/output "
+       "error (message files written there may not be on disk)\n",
+       x},
+      {"a name with control characters", "",
+       [](Path dir) { mkfifo((dir / "store/bob/\x1b[2Jx\r\n.msg").c_str(), 0600); },
+       "Selected entries that are not regular files: 1\n"
+       "store\\bob\\\\x1b[2Jx\\x0d\\x0a.msg: not a regular file\n",
+       x},
+      {"the disk fills", "",
+       [&](Path dir) { testing::WriteFile(dir / "store/anna/big.msg", bigMessage); },
+       writes + "out\\anna\\000000000000000002.MAI: DISK (the rest of store\\anna\\big.msg was "
+                "not exported)\n",
+       diskFull},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    MakeTree(dir.path / "store", kStore);
+    if (c.setup) c.setup(dir.path);
+    Faults faults{c.fault};
+    std::string errors = c.errors;
+    std::optional<SmallDisk> disk;
+    if (errors.find("DISK") != std::string::npos) {
+      disk.emplace(dir.path / "out");
+      if (!disk->mounted) faults.file_size_limit = 64 * 1024;  // not root: a file size limit
+      errors.replace(errors.find("DISK"), 4,
+                     disk->mounted ? "No space left on device" : "File too large");
+    }
+    Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg"}, faults);
+    EXPECT_EQ(p.status, 1) << c.what;
+    EXPECT_EQ(p.out, "") << c.what;
+    EXPECT_EQ(p.err, "Export Completed with errors\n" + errors) << c.what;
+    EXPECT_EQ(ReadTree(dir.path / "out"), c.tree) << c.what;
+  }
+}
+
+// A source deeper than the platform's path length and a folder of tens of
+// thousands of files: the walk ends, says what it could not reach and
+// exports the rest.
+TEST(PlenvarTest, DeepAndWideSources) {
+  TempDir dir;
+  constexpr int kLevels = 24;  // 24 names of 200 characters: past PATH_MAX (4096)
+  constexpr int kFiles = 20000;
+  const std::string level(200, 'd');
+  {
+    // Made level by level through descriptors: the paths get too long to name.
+    ASSERT_EQ(mkdir((dir.path / "store").c_str(), 0700), 0);
+    int fd = open((dir.path / "store").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int i = 1; i <= kLevels; ++i) {
+      ASSERT_EQ(mkdirat(fd, level.c_str(), 0700), 0);
+      const int file = openat(fd, "m.msg", O_WRONLY | O_CREAT, 0600);
+      const std::string text = "Received: level " + std::to_string(i - 1) + "\r\n";
+      ASSERT_EQ(write(file, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+      close(file);
+      const int next = openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+      close(fd);
+      fd = next;
+    }
+    close(fd);
+  }
+  std::filesystem::create_directory(dir.path / "wide");
+  for (int i = 0; i < kFiles; ++i) {
+    testing::WriteFile(dir.path / "wide" / ("f" + std::to_string(i) + ".msg"),
+                       "Received: " + std::to_string(i) + "\r\n");
+  }
+  Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg"});
+  EXPECT_EQ(p.status, 1);
+  EXPECT_NE(p.err.find("File name too long"), std::string::npos) << p.err;
+  // Every level that fits was exported with its own message; deeper ones were reported.
+  std::string folder = "out";
+  int exported = 0;
+  for (int i = 0; i < kLevels && folder.size() < 4096 - 64; ++i, folder += "/" + level) {
+    const auto names = testing::ListNames(dir.path / folder);
+    for (const std::string& name : names) {
+      if (name.size() == 22) {
+        EXPECT_EQ(ReadFile(dir.path / folder / name),
+                  "Received: level " + std::to_string(i) + "\r\n");
+        ++exported;
+      }
+    }
+  }
+  EXPECT_GE(exported, 15);
+  EXPECT_LT(exported, kLevels);
+  // The depth test's tree is past what std::filesystem can remove.
+  EXPECT_EQ(std::system(("rm -rf " + dir.Sub("store") + " " + dir.Sub("out")).c_str()), 0);
+
+  p = RunPlenvar(dir, {"/S:wide", "/T:out", "/M:*.msg"});
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(testing::ListNames(dir.path / "out").size(), static_cast<std::size_t>(kFiles));
+  EXPECT_EQ(ReadFile(dir.path / "out" / MessageFileName(kFiles)), "Received: 9999\r\n");
 }
 
 TEST(PlenvarTest, MissingSourceWritesNothing) {

@@ -130,6 +130,61 @@ TEST(RunExportTest, BlockedTargetFolderFailsThatFileOnly) {
                                               {"bob/000000000000000002.MAI", "Received: b\r\n"}}));
 }
 
+// The walk never enters the target tree, however it is spelled, so that a
+// second run leaves exactly the tree the first one left.
+TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
+  const Tree store = {{"aa/a.msg", "Received: a\r\n"}, {"zz/z.msg", "Received: z\r\n"}};
+  struct Case {
+    const char* target;  // under the test folder; "alias" is a link to "src"
+    const char* mask;
+    Tree added;  // to the source tree
+  };
+  const Case cases[] = {
+      {"src/export",
+       "*.*",
+       {{"export/", ""},
+        {"export/aa/", ""},
+        {"export/aa/000000000000000001.MAI", "Received: a\r\n"},
+        {"export/zz/", ""},
+        {"export/zz/000000000000000002.MAI", "Received: z\r\n"}}},
+      {"alias/export",
+       "*.*",
+       {{"export/", ""},
+        {"export/aa/", ""},
+        {"export/aa/000000000000000001.MAI", "Received: a\r\n"},
+        {"export/zz/", ""},
+        {"export/zz/000000000000000002.MAI", "Received: z\r\n"}}},
+      // Made by the run, inside a folder the walk reaches later.
+      {"src/zz/out",
+       "*.*",
+       {{"zz/out/", ""},
+        {"zz/out/aa/", ""},
+        {"zz/out/aa/000000000000000001.MAI", "Received: a\r\n"},
+        {"zz/out/zz/", ""},
+        {"zz/out/zz/000000000000000002.MAI", "Received: z\r\n"}}},
+      // The same folder: message files beside the mail files, as ever.
+      {"src",
+       "*.msg",
+       {{"aa/000000000000000001.MAI", "Received: a\r\n"},
+        {"zz/000000000000000002.MAI", "Received: z\r\n"}}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    MakeTree(dir.path / "src", store);
+    std::filesystem::create_directory_symlink("src", dir.path / "alias");
+    Tree expected = store;
+    expected.insert({"aa/", ""});
+    expected.insert({"zz/", ""});
+    expected.insert(c.added.begin(), c.added.end());
+    for (int run = 1; run <= 2; ++run) {
+      MessageCount = 0;
+      ExportReport report = RunExport(dir.Sub("src"), dir.Sub(c.target), c.mask);
+      EXPECT_EQ(report.total, 0) << c.target << " run " << run;
+      EXPECT_EQ(ReadTree(dir.path / "src"), expected) << c.target << " run " << run;
+    }
+  }
+}
+
 TEST(ExportReportTest, CountsAllListsTen) {
   ExportReport report;
   for (int i = 0; i < 12; ++i) report.Fail(kMailFileNotRead, "f" + std::to_string(i));

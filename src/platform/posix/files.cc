@@ -22,6 +22,14 @@ Error SystemError(const std::string& path, int error) {
   return Error(path + ": " + std::strerror(error));
 }
 
+namespace {
+
+std::int64_t ModifiedNs(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
 void OpenForReading(const std::string& path, InputFile* file) {
   // O_NONBLOCK so that a FIFO named like a mail file cannot stall the run
   // before the check below turns it away.
@@ -40,12 +48,17 @@ void OpenForReading(const std::string& path, InputFile* file) {
   file->handle = fd;
   file->path = path;
   file->size = static_cast<std::uint64_t>(st.st_size);
+  file->modified = ModifiedNs(st);
+  file->bytes_read = 0;
 }
 
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
   for (;;) {
     ssize_t n = ::read(static_cast<int>(file.handle), buffer, size);
-    if (n >= 0) return static_cast<std::size_t>(n);
+    if (n >= 0) {
+      file.bytes_read += static_cast<std::uint64_t>(n);
+      return static_cast<std::size_t>(n);
+    }
     if (errno != EINTR) throw SystemError(file.path, errno);
   }
 }
@@ -53,6 +66,13 @@ std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
 void Close(InputFile& file) {
   if (file.handle >= 0) ::close(static_cast<int>(file.handle));
   file.handle = -1;
+}
+
+bool ChangedSinceOpened(const InputFile& file) {
+  struct stat st;
+  if (::fstat(static_cast<int>(file.handle), &st) != 0) return true;
+  return static_cast<std::uint64_t>(st.st_size) != file.size || ModifiedNs(st) != file.modified ||
+         file.bytes_read != file.size;
 }
 
 namespace {
@@ -109,6 +129,32 @@ void MakeFolder(const std::string& path) {
 bool FolderExists(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FolderIdOf(const std::string& path, FolderId* id) {
+  struct stat st;
+  if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return false;
+  *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
+// One syncfs for the whole file system rather than an fsync per message file:
+// on this machine's disk, 200 MB of message files took 0.3 s to flush this
+// way against several seconds file by file (bench/README.md). It writes out
+// the renames and new folders too, and reports a write-back error that
+// happened to any of them (Linux 5.8 and later).
+void FlushFileSystem(const std::string& folder) {
+  const int fd = ::open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw SystemError(folder, errno);
+#ifdef __linux__
+  const int error = ::syncfs(fd) == 0 ? 0 : errno;
+#else
+  ::sync();
+  const int error = ::fsync(fd) == 0 ? 0 : errno;
+#endif
+  ::close(fd);
+  if (error != 0) throw SystemError(folder, error);
 }
 
 }  // namespace plenvar::platform

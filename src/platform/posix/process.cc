@@ -20,19 +20,36 @@ std::string CommandLine(int argc, char** argv) {
   return text;
 }
 
-// Nothing waits for a key: the program must be able to run unattended.
+std::string Printable(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      shown += c;
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 15];
+    }
+  }
+  return shown;
+}
+
+// Nothing waits for a key: the program must be able to run unattended. CR LF
+// ends a line of the notice; any other control character is shown escaped.
 void ShowNotice(const Notice& notice) {
   std::FILE* stream = notice.style == kIconInformation ? stdout : stderr;
   std::string text;
-  for (std::size_t i = 0; i < notice.text.size(); ++i) {
-    if (notice.text.compare(i, 2, "\r\n") == 0) {
-      text += '\n';
-      ++i;
-    } else {
-      text += notice.text[i];
-    }
+  std::size_t line = 0;
+  for (;;) {
+    const std::size_t end = notice.text.find("\r\n", line);
+    text += Printable(std::string_view(notice.text).substr(line, end - line));
+    text += '\n';
+    if (end == std::string::npos) break;
+    line = end + 2;
   }
-  text += '\n';
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
 }

@@ -21,6 +21,22 @@ Error SystemError(const std::string& path, unsigned long error) {
   return Error(path + ": " + reason);
 }
 
+namespace {
+
+std::uint64_t SizeOf(HANDLE handle) {
+  LARGE_INTEGER size;
+  return GetFileSizeEx(handle, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+}
+
+std::int64_t ModifiedOf(HANDLE handle) {
+  FILETIME written;
+  if (!GetFileTime(handle, nullptr, nullptr, &written)) return -1;
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(written.dwHighDateTime) << 32) |
+                                   written.dwLowDateTime);
+}
+
+}  // namespace
+
 void OpenForReading(const std::string& path, InputFile* file) {
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -29,11 +45,11 @@ void OpenForReading(const std::string& path, InputFile* file) {
     CloseHandle(handle);
     throw Error(path + ": not a regular file");
   }
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(handle, &size)) size.QuadPart = 0;
   file->handle = reinterpret_cast<std::intptr_t>(handle);
   file->path = path;
-  file->size = static_cast<std::uint64_t>(size.QuadPart);
+  file->size = SizeOf(handle);
+  file->modified = ModifiedOf(handle);
+  file->bytes_read = 0;
 }
 
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
@@ -42,6 +58,7 @@ std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
   if (!ReadFile(reinterpret_cast<HANDLE>(file.handle), buffer, want, &n, nullptr)) {
     throw SystemError(file.path, GetLastError());
   }
+  file.bytes_read += n;
   return n;
 }
 
@@ -50,6 +67,16 @@ void Close(InputFile& file) {
   file.handle = -1;
 }
 
+bool ChangedSinceOpened(const InputFile& file) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(file.handle);
+  return SizeOf(handle) != file.size || ModifiedOf(handle) != file.modified ||
+         file.bytes_read != file.size;
+}
+
+// Windows offers no batched flush without administrator rights (flushing a
+// volume handle needs them), so each message file is flushed before it is
+// closed, and the rename is written through: once a message file has its
+// final name, it and its name are on disk.
 void WriteFileAtomically(const std::string& path, std::string_view data) {
   const std::string temporary = path + ".tmp";
   HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -69,9 +96,11 @@ void WriteFileAtomically(const std::string& path, std::string_view data) {
     p += n;
     left -= n;
   }
+  if (error == 0 && !FlushFileBuffers(handle)) error = GetLastError();
   if (!CloseHandle(handle) && error == 0) error = GetLastError();
   // The file must be closed before it can be renamed or deleted.
-  if (error == 0 && !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (error == 0 && !MoveFileExA(temporary.c_str(), path.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = GetLastError();
   }
   if (error != 0) {
@@ -91,5 +120,10 @@ bool FolderExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+
+// Nothing is left to do: every message file was flushed before its rename,
+// which was written through (WriteFileAtomically), and the folders the run
+// made are in the file system's journal, which those flushes commit.
+void FlushFileSystem(const std::string&) {}
 
 }  // namespace plenvar::platform

@@ -26,6 +26,18 @@ FolderId IdOf(const std::string& path) {
 
 }  // namespace
 
+bool FolderIdOf(const std::string& path, FolderId* id) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return false;
+  try {
+    *id = IdOf(path);
+  } catch (const Error&) {
+    return false;
+  }
+  return true;
+}
+
 Folder OpenFolder(const std::string& path) {
   const std::string prefix = !path.empty() && path.back() == '\\' ? path : path + "\\";
   const DWORD attributes = GetFileAttributesA(path.c_str());

@@ -20,6 +20,10 @@ std::string CommandLine(int, char**) {
   return line;
 }
 
+// A message box draws control characters harmlessly, and Windows names
+// cannot hold them.
+std::string Printable(std::string_view text) { return std::string(text); }
+
 void ShowNotice(const Notice& notice) {
   MessageBoxA(nullptr, notice.text.c_str(), notice.title.c_str(),
               MB_OK | static_cast<UINT>(notice.style));

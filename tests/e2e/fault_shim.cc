@@ -1,0 +1,109 @@
+// Preloaded into the program under test (LD_PRELOAD) to make a fault happen
+// at one exact moment that a real file system cannot be timed to hit:
+//
+//   PLENVAR_FAULT=vanish:PATH  PATH is deleted just before it is opened
+//   PLENVAR_FAULT=folder:PATH  PATH is replaced by a folder just before it is opened
+//   PLENVAR_FAULT=grow:PATH    a message is appended to PATH after its first read
+//   PLENVAR_FAULT=syncfs       flushing a file system fails with EIO
+//
+// PATH is compared with the end of the path the program opens.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+namespace {
+
+int grow_fd = -1;
+
+std::string_view Fault() {
+  const char* fault = std::getenv("PLENVAR_FAULT");
+  return fault == nullptr ? "" : fault;
+}
+
+bool Is(std::string_view action, const char* path) {
+  std::string_view fault = Fault();
+  if (fault.substr(0, action.size()) != action || fault.size() <= action.size() ||
+      fault[action.size()] != ':')
+    return false;
+  const std::string_view want = fault.substr(action.size() + 1);
+  const std::string_view have = path;
+  return have.size() >= want.size() && have.substr(have.size() - want.size()) == want;
+}
+
+template <typename F>
+F Next(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+int OpenWithFault(const char* next_name, const char* path, int flags, mode_t mode) {
+  using OpenFn = int (*)(const char*, int, ...);
+  static OpenFn next = Next<OpenFn>(next_name);
+  if (Is("vanish", path)) unlink(path);
+  if (Is("folder", path)) {
+    unlink(path);
+    mkdir(path, 0700);
+  }
+  const int fd = next(path, flags, mode);
+  if (fd >= 0 && Is("grow", path)) grow_fd = fd;
+  return fd;
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  return OpenWithFault("open", path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  return OpenWithFault("open64", path, flags, mode);
+}
+
+ssize_t read(int fd, void* buffer, size_t size) {
+  using ReadFn = ssize_t (*)(int, void*, size_t);
+  static ReadFn next = Next<ReadFn>("read");
+  const ssize_t n = next(fd, buffer, size);
+  if (n > 0 && fd == grow_fd) {
+    grow_fd = -1;
+    static const char kLate[] = "\r\nReceived: late\r\n";
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    using OpenFn = int (*)(const char*, int, ...);
+    static OpenFn real_open = Next<OpenFn>("open");
+    const int out = real_open(path, O_WRONLY | O_APPEND);
+    if (out >= 0) {
+      if (write(out, kLate, sizeof kLate - 1) < 0) std::abort();
+      close(out);
+    }
+  }
+  return n;
+}
+
+int syncfs(int fd) {
+  using SyncFn = int (*)(int);
+  static SyncFn next = Next<SyncFn>("syncfs");
+  if (Fault() == "syncfs") {
+    errno = EIO;
+    return -1;
+  }
+  return next(fd);
+}
+
+}  // extern "C"
