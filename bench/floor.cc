@@ -3,11 +3,15 @@
 // line that follows an empty line, and write each message with one
 // open/write/close into a mirrored tree.
 //
-//   floor SOURCE TARGET [--atomic] [--mkdir]
+//   floor SOURCE TARGET [--atomic] [--mkdir] [--sync=fsync|syncfs|batch]
 //
 // --atomic writes each message to a temporary file and renames it; --mkdir
 // makes the target folder (one level) before every message. They show what
-// those steps cost on their own.
+// those steps cost on their own. --sync puts the output on stable storage
+// before the program ends, in one of three ways, to compare them: fsync of
+// every file and then of every folder; one syncfs at the end; or git's batch
+// way, asking for write-out of every file as it is closed (sync_file_range)
+// and paying one syncfs at the end.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,6 +27,8 @@ namespace {
 
 bool atomic = false;
 bool mkdir_each = false;
+enum class Sync { kNone, kFsync, kSyncfs, kBatch } sync_mode = Sync::kNone;
+std::vector<std::string> folders_made;
 long long count = 0;
 std::string buffer;
 
@@ -38,7 +44,10 @@ void WriteMessage(const std::string& folder, const char* data, std::size_t size)
   const std::string path = folder + name;
   const std::string file = atomic ? path + ".tmp" : path;
   int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size) || close(fd) != 0) Die(file);
+  if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size)) Die(file);
+  if (sync_mode == Sync::kFsync && fsync(fd) != 0) Die(file);
+  if (sync_mode == Sync::kBatch && sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) != 0) Die(file);
+  if (close(fd) != 0) Die(file);
   if (atomic && rename(file.c_str(), path.c_str()) != 0) Die(path);
 }
 
@@ -79,6 +88,7 @@ void Walk(const std::string& source, const std::string& target) {
   std::sort(folders.begin(), folders.end());
   std::sort(files.begin(), files.end());
   mkdir(target.c_str(), 0777);
+  folders_made.push_back(target);
   for (const std::string& name : folders) Walk(source + "/" + name, target + "/" + name);
   for (const std::string& name : files) SplitFile(source + "/" + name, target);
 }
@@ -93,7 +103,20 @@ int main(int argc, char** argv) {
   for (int i = 3; i < argc; ++i) {
     atomic |= std::strcmp(argv[i], "--atomic") == 0;
     mkdir_each |= std::strcmp(argv[i], "--mkdir") == 0;
+    if (std::strcmp(argv[i], "--sync=fsync") == 0) sync_mode = Sync::kFsync;
+    if (std::strcmp(argv[i], "--sync=syncfs") == 0) sync_mode = Sync::kSyncfs;
+    if (std::strcmp(argv[i], "--sync=batch") == 0) sync_mode = Sync::kBatch;
   }
   Walk(argv[1], argv[2]);
+  if (sync_mode == Sync::kFsync) {
+    // The names (and renames) live in the folders: each needs its own fsync.
+    for (const std::string& folder : folders_made) {
+      int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+      if (fd < 0 || fsync(fd) != 0 || close(fd) != 0) Die(folder);
+    }
+  } else if (sync_mode != Sync::kNone) {
+    int fd = open(argv[2], O_RDONLY | O_DIRECTORY);
+    if (fd < 0 || syncfs(fd) != 0 || close(fd) != 0) Die(argv[2]);
+  }
   return 0;
 }

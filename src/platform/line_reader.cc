@@ -4,7 +4,7 @@
 
 namespace plenvar::platform {
 
-std::size_t ReadBlockSize = 256 * 1024;
+std::size_t ReadBlockSize = std::size_t{256} * 1024;
 
 void OpenLines(const std::string& path, LineReader* reader) {
   OpenForReading(path, &reader->file);
@@ -38,10 +38,7 @@ bool ReadLines(LineReader& reader, std::string* text) {
   while (p < end) {
     const char* cr =
         static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
-    if (cr == nullptr) {
-      p = end;
-      break;
-    }
+    if (cr == nullptr) break;
     if (cr + 1 == end) {
       text->append(run, static_cast<std::size_t>(cr - run));
       reader.cr_pending = true;

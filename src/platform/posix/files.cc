@@ -111,11 +111,9 @@ void AdviseLargeBuffer(char* data, std::size_t size) {
 #ifdef MADV_HUGEPAGE
   // Only whole 2 MiB pages inside the buffer can be huge. Advice is advice: a
   // kernel without transparent huge pages refuses it and nothing changes.
-  constexpr std::uintptr_t kHuge = 2 << 20;
-  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
-  if (end >= begin + 2 * kHuge)
-    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  constexpr std::size_t kHuge = 2 << 20;
+  const std::size_t skip = (kHuge - reinterpret_cast<std::uintptr_t>(data) % kHuge) % kHuge;
+  if (size >= skip + 2 * kHuge) ::madvise(data + skip, (size - skip) & ~(kHuge - 1), MADV_HUGEPAGE);
 #else
   (void)data;
   (void)size;
