@@ -135,7 +135,7 @@ TEST(RunExportTest, BlockedTargetFolderFailsThatFileOnly) {
 TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
   const Tree store = {{"aa/a.msg", "Received: a\r\n"}, {"zz/z.msg", "Received: z\r\n"}};
   struct Case {
-    const char* target;  // under the test folder; "alias" is a link to "src"
+    const char* target;  // under the test folder
     const char* mask;
     Tree added;  // to the source tree
   };
@@ -147,7 +147,12 @@ TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
         {"export/aa/000000000000000001.MAI", "Received: a\r\n"},
         {"export/zz/", ""},
         {"export/zz/000000000000000002.MAI", "Received: z\r\n"}}},
+      // Another spelling of the same folder: a link on POSIX, letter case on Windows.
+#ifdef _WIN32
+      {"SRC/export",
+#else
       {"alias/export",
+#endif
        "*.*",
        {{"export/", ""},
         {"export/aa/", ""},
@@ -171,7 +176,9 @@ TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
   for (const Case& c : cases) {
     TempDir dir;
     MakeTree(dir.path / "src", store);
+#ifndef _WIN32
     std::filesystem::create_directory_symlink("src", dir.path / "alias");
+#endif
     Tree expected = store;
     expected.insert({"aa/", ""});
     expected.insert({"zz/", ""});
