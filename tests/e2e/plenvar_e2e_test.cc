@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <optional>
 
@@ -348,6 +351,56 @@ TEST(PlenvarTest, DeepAndWideSources) {
   EXPECT_EQ(p.status, 0) << p.err;
   EXPECT_EQ(testing::ListNames(dir.path / "out").size(), static_cast<std::size_t>(kFiles));
   EXPECT_EQ(ReadFile(dir.path / "out" / MessageFileName(kFiles)), "Received: 9999\r\n");
+}
+
+// Off by default: it writes a 4.4 GB mail file and as much again of message
+// files under TMPDIR. Run it with
+//   build/tests/plenvar_tests --gtest_also_run_disabled_tests --gtest_filter='*4GiB*'
+// Positions and sizes must not wrap at 32 bits: one message straddles 2^32
+// and many lie past it.
+TEST(PlenvarTest, DISABLED_MailFileLargerThan4GiB) {
+  constexpr std::size_t kMessageSize = 1 << 20;
+  constexpr int kMessages = 4200;
+  TempDir dir;
+  std::filesystem::create_directory(dir.path / "store");
+  // Message n: "Received: n" padded to 10 digits, a subject, an empty line,
+  // body lines of x up to kMessageSize; an empty line between messages.
+  std::string message = "Received: 0000000000\r\nSubject: big\r\n\r\n";
+  while (message.size() + 1024 <= kMessageSize) message += std::string(1022, 'x') + "\r\n";
+  message += std::string(kMessageSize - message.size() - 2, 'y') + "\r\n";
+  const auto numbered = [&](int n) {
+    std::string text = message;
+    const std::string digits = std::to_string(n);
+    text.replace(20 - digits.size(), digits.size(), digits);
+    return text;
+  };
+  {
+    std::ofstream mail(dir.path / "store" / "big.msg", std::ios::binary);
+    for (int n = 1; n <= kMessages; ++n) {
+      if (n > 1) mail << "\r\n";
+      mail << numbered(n);
+    }
+    ASSERT_TRUE(mail.good());
+  }
+  ASSERT_GT(std::filesystem::file_size(dir.path / "store" / "big.msg"), std::uint64_t{1} << 32);
+  const auto start = std::chrono::steady_clock::now();
+  Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/SILENT"});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  std::printf("%d messages, %.1f s, peak RSS of the program %.1f MB\n", kMessages, seconds,
+              static_cast<double>(usage.ru_maxrss) / 1024);
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(testing::ListNames(dir.path / "out").size(), static_cast<std::size_t>(kMessages));
+  for (int n = 1; n <= kMessages; ++n) {
+    const auto path = dir.path / "out" / MessageFileName(n);
+    ASSERT_EQ(std::filesystem::file_size(path), kMessageSize) << n;
+  }
+  const int straddling = static_cast<int>((std::uint64_t{1} << 32) / (kMessageSize + 2)) + 1;
+  for (int n : {1, straddling, straddling + 1, kMessages}) {
+    EXPECT_TRUE(ReadFile(dir.path / "out" / MessageFileName(n)) == numbered(n)) << n;
+  }
 }
 
 TEST(PlenvarTest, MissingSourceWritesNothing) {
