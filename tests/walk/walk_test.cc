@@ -137,41 +137,20 @@ TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
   struct Case {
     const char* target;  // under the test folder
     const char* mask;
-    Tree added;  // to the source tree
+    const char* exported;  // where the message files land, within the source
   };
   const Case cases[] = {
-      {"src/export",
-       "*.*",
-       {{"export/", ""},
-        {"export/aa/", ""},
-        {"export/aa/000000000000000001.MAI", "Received: a\r\n"},
-        {"export/zz/", ""},
-        {"export/zz/000000000000000002.MAI", "Received: z\r\n"}}},
-      // Another spelling of the same folder: a link on POSIX, letter case on Windows.
+      {"src/export", "*.*", "export/"},
+  // Another spelling of the same folder: a link on POSIX, letter case on Windows.
 #ifdef _WIN32
-      {"SRC/export",
+      {"SRC/export", "*.*", "export/"},
 #else
-      {"alias/export",
+      {"alias/export", "*.*", "export/"},
 #endif
-       "*.*",
-       {{"export/", ""},
-        {"export/aa/", ""},
-        {"export/aa/000000000000000001.MAI", "Received: a\r\n"},
-        {"export/zz/", ""},
-        {"export/zz/000000000000000002.MAI", "Received: z\r\n"}}},
       // Made by the run, inside a folder the walk reaches later.
-      {"src/zz/out",
-       "*.*",
-       {{"zz/out/", ""},
-        {"zz/out/aa/", ""},
-        {"zz/out/aa/000000000000000001.MAI", "Received: a\r\n"},
-        {"zz/out/zz/", ""},
-        {"zz/out/zz/000000000000000002.MAI", "Received: z\r\n"}}},
+      {"src/zz/out", "*.*", "zz/out/"},
       // The same folder: message files beside the mail files, as ever.
-      {"src",
-       "*.msg",
-       {{"aa/000000000000000001.MAI", "Received: a\r\n"},
-        {"zz/000000000000000002.MAI", "Received: z\r\n"}}},
+      {"src", "*.msg", ""},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -182,7 +161,12 @@ TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
     Tree expected = store;
     expected.insert({"aa/", ""});
     expected.insert({"zz/", ""});
-    expected.insert(c.added.begin(), c.added.end());
+    const std::string at = c.exported;
+    expected.insert({{at + "aa/", ""},
+                     {at + "aa/000000000000000001.MAI", "Received: a\r\n"},
+                     {at + "zz/", ""},
+                     {at + "zz/000000000000000002.MAI", "Received: z\r\n"}});
+    if (!at.empty()) expected.insert({at, ""});
     for (int run = 1; run <= 2; ++run) {
       MessageCount = 0;
       ExportReport report = RunExport(dir.Sub("src"), dir.Sub(c.target), c.mask);
