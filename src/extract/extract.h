@@ -32,7 +32,9 @@ struct ChangedError : Error {
 // message file in targetFolder. Failures throw Error; messages already
 // written stay. A file that changed while it was read throws ChangedError
 // after all it held was written.
-void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder);
+// folderExists spares the folder creation before the first message file.
+void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder,
+                   bool folderExists = false);
 
 // 1-based position of the earliest header keyword anywhere in text, or 0.
 std::size_t FindFirstHeader(std::string_view text);

@@ -23,7 +23,8 @@ bool IsTrigger(const char* line, std::size_t length) {
 // follows a line end; `separator` keeps the last one as lines go by instead of
 // searching backwards from every trigger line, which is quadratic on a file
 // with many trigger lines and no empty line.
-void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder) {
+void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder,
+                   bool folderExists) {
   platform::LineReader reader;
   platform::OpenLines(sourcePath, &reader);
   // One buffer for the whole run, with room for the whole file: its pages are
@@ -44,9 +45,10 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
   std::size_t scan = 0;
   std::size_t separator = kNone;
   bool first = true;
-  // Once a message file of this mail file was written, its folder exists: the
-  // mkdir before every further message (and the error it raises) is saved.
-  bool written = false;
+  // Once a message file of this mail file was written, or the walk made or
+  // found the folder, it exists: the mkdir before every further message (and
+  // the error it raises) is saved.
+  bool written = folderExists;
   while (platform::ReadLines(reader, &work)) {
     const char* const text = work.data();
     for (;;) {

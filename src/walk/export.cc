@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <optional>
+#include <unordered_set>
 #include <utility>
 
 #include "extract/extract.h"
@@ -24,7 +25,8 @@ struct Walk {
   // The target root once it exists: the walk never enters it, so that a
   // target inside the source is not exported again by the next run.
   std::optional<platform::FolderId> target;
-  std::vector<std::string> targetFolders;  // each folder files were written to, once
+  std::unordered_set<std::string> ensured;  // target folders known to exist
+  std::vector<std::string> targetFolders;   // the same, in the order they were made
 };
 
 void LearnTarget(Walk& walk) {
@@ -42,18 +44,23 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
     return;
   }
   const std::string targetFolder = TargetFolderOf(walk.sourceRoot, walk.targetRoot, folderPath);
-  try {
-    EnsureFolderPath(targetFolder);
-  } catch (const Error&) {
-    // The first message file fails to open unless the folder exists after all.
+  // A folder made or found once in this run is not checked again: on a store
+  // of one message per mail file, checking every level of the path for every
+  // file was six stat calls a message.
+  bool folderExists = walk.ensured.count(targetFolder) > 0;
+  if (!folderExists) {
+    try {
+      EnsureFolderPath(targetFolder);
+      walk.ensured.insert(targetFolder);
+      walk.targetFolders.push_back(targetFolder);
+      folderExists = true;
+    } catch (const Error&) {
+      // The first message file fails to open unless the folder exists after all.
+    }
+    LearnTarget(walk);
   }
-  LearnTarget(walk);
-  // Files of one folder come one after another, so comparing with the last
-  // folder keeps the list free of repeats at the cost of one string compare.
-  if (walk.targetFolders.empty() || walk.targetFolders.back() != targetFolder)
-    walk.targetFolders.push_back(targetFolder);
   try {
-    SplitMailFile(file.path, targetFolder);
+    SplitMailFile(file.path, targetFolder, folderExists);
   } catch (const WriteError& e) {
     walk.report.Fail(kMessageNotWritten,
                      std::string(e.what()) + " (the rest of " + file.path + " was not exported)");
@@ -118,7 +125,7 @@ void FlushTargets(Walk& walk) {
 
 ExportReport RunExport(const std::string& sourceDirectory, const std::string& targetDirectory,
                        const std::string& fileMask) {
-  Walk walk{sourceDirectory, targetDirectory, fileMask, {}, {}, {}, {}};
+  Walk walk{sourceDirectory, targetDirectory, fileMask, {}, {}, {}, {}, {}};
   LearnTarget(walk);
   ExportFolder(walk, sourceDirectory);
   FlushTargets(walk);
