@@ -1,10 +1,12 @@
 // Writes a deterministic mail store for the end-to-end benchmark: a tree of
-// mailbox folders, some nested, each with a few mail files of 1-200 messages.
-// A message is an envelope "From " line, headers, a body (median ~4.5 KB; one
-// in ~22 carries a base64 attachment of 200-400 KB) and an empty line. Lines
-// end with CR LF.
+// mailbox folders, some nested. A message is an envelope "From " line,
+// headers, a body and an empty line; lines end with CR LF. Three shapes:
+//   mbox    each folder holds one or two mail files of 1-200 messages (median
+//           ~4.5 KB; one in ~22 carries a base64 attachment of 200-400 KB)
+//   single  2,500 mail files a folder, each one message of 0.7-8 KB
+//   mix     mbox and single folders in turn (250 single files a folder)
 //
-//   make_corpus FOLDER [MEGABYTES=200]
+//   make_corpus FOLDER [MEGABYTES=200] [mbox|single|mix]
 #include <sys/stat.h>
 
 #include <cmath>
@@ -29,7 +31,7 @@ void AppendLines(std::size_t bytes, const char* alphabet, std::size_t width, std
   }
 }
 
-void AppendMessage(unsigned number, std::string* out) {
+void AppendMessage(unsigned number, bool small, std::string* out) {
   static std::lognormal_distribution<double> text_size(std::log(3800.0), 0.6);
   const std::string sender = "user" + std::to_string(Uniform(1, 500)) + "@example.net";
   const std::string day = std::to_string(Uniform(1, 28));
@@ -46,8 +48,9 @@ void AppendMessage(unsigned number, std::string* out) {
           ">\r\nTo: <anna@example.org>\r\nSubject: Message " + std::to_string(number) +
           "\r\nMessage-ID: <" + std::to_string(number) + "." + std::to_string(random_engine()) +
           "@example.net>\r\nMIME-Version: 1.0\r\n";
-  const bool attachment = random_engine() % 22 == 0;
-  const std::size_t text = static_cast<std::size_t>(text_size(random_engine));
+  const bool attachment = !small && random_engine() % 22 == 0;
+  const std::size_t text =
+      small ? Uniform(0, 7000) : static_cast<std::size_t>(text_size(random_engine));
   const char* words = "abcdefghijklmnopqrstuvwxyz     ,.";
   if (!attachment) {
     *out += "Content-Type: text/plain; charset=us-ascii\r\n\r\n";
@@ -103,11 +106,16 @@ int main(int argc, char** argv) {
     return WriteSingle(argv[1], argv[2], static_cast<std::size_t>(std::atof(argv[3]) * 1e6));
   }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: make_corpus FOLDER [MEGABYTES=200]\n");
+    std::fprintf(stderr, "usage: make_corpus FOLDER [MEGABYTES=200] [mbox|single|mix]\n");
     return 2;
   }
   const std::string root = argv[1];
   const auto target = static_cast<std::size_t>((argc > 2 ? std::atof(argv[2]) : 200.0) * 1e6);
+  const std::string shape = argc > 3 ? argv[3] : "mbox";
+  if (shape != "mbox" && shape != "single" && shape != "mix") {
+    std::fprintf(stderr, "make_corpus: unknown shape %s\n", shape.c_str());
+    return 2;
+  }
   mkdir(root.c_str(), 0777);
   std::size_t total = 0;
   unsigned messages = 0, files = 0, folders = 0;
@@ -119,12 +127,24 @@ int main(int argc, char** argv) {
     if (folder % 4 != 3) parent = path;
     mkdir(path.c_str(), 0777);
     ++folders;
+    const bool single = shape == "single" || (shape == "mix" && folder % 2 == 1);
+    if (single) {
+      for (unsigned file = shape == "single" ? 2500 : 250; file > 0 && total < target; --file) {
+        std::string text;
+        AppendMessage(++messages, true, &text);
+        const std::string file_path = path + "/msg" + std::to_string(messages) + ".msg";
+        if (WriteFile(file_path, text) != 0) return 1;
+        total += text.size();
+        ++files;
+      }
+      continue;
+    }
     for (std::size_t file = Uniform(1, 2); file > 0 && total < target; --file) {
       // 1-200 messages, spread evenly over the logarithm.
       const auto count = static_cast<unsigned>(
           std::exp(std::log(200.0) * static_cast<double>(random_engine() % 1000) / 1000.0));
       std::string text;
-      for (unsigned i = 0; i < count; ++i) AppendMessage(++messages, &text);
+      for (unsigned i = 0; i < count; ++i) AppendMessage(++messages, false, &text);
       const std::string file_path = path + "/mail" + std::to_string(file) + ".msg";
       if (WriteFile(file_path, text) != 0) return 1;
       total += text.size();
