@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,9 +33,17 @@ struct ChangedError : Error {
 // message file in targetFolder. Failures throw Error; messages already
 // written stay. A file that changed while it was read throws ChangedError
 // after all it held was written.
+// Where SplitMailFile sends each message it cuts, in place of writing it.
+// folderExists says the folder is known to exist. When `owner` is not null the
+// message lies in *owner, which the sink may take (move from) to spare the
+// copy of a huge message; SplitMailFile then no longer uses it.
+using MessageSink = std::function<void(std::string_view message, const std::string& targetFolder,
+                                       bool folderExists, std::string* owner)>;
+
 // folderExists spares the folder creation before the first message file.
+// Without a sink, every message is written at once with WriteMessageFile.
 void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder,
-                   bool folderExists = false);
+                   bool folderExists = false, const MessageSink* sink = nullptr);
 
 // 1-based position of the earliest header keyword anywhere in text, or 0.
 std::size_t FindFirstHeader(std::string_view text);

@@ -24,7 +24,7 @@ bool IsTrigger(const char* line, std::size_t length) {
 // searching backwards from every trigger line, which is quadratic on a file
 // with many trigger lines and no empty line.
 void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder,
-                   bool folderExists) {
+                   bool folderExists, const MessageSink* sink) {
   platform::LineReader reader;
   platform::OpenLines(sourcePath, &reader);
   // One buffer for the whole run, with room for the whole file: its pages are
@@ -49,6 +49,16 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
   // found the folder, it exists: the mkdir before every further message (and
   // the error it raises) is saved.
   bool written = folderExists;
+  const auto emit = [&](std::string_view message, std::string* owner) {
+    if (sink != nullptr) {
+      // A message handed over is not yet written: its folder is only known
+      // to exist if it was before.
+      (*sink)(message, targetFolder, folderExists, owner);
+    } else {
+      WriteMessageFile(message, targetFolder, written);
+    }
+    written = true;
+  };
   while (platform::ReadLines(reader, &work)) {
     const char* const text = work.data();
     for (;;) {
@@ -68,8 +78,7 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
           if (header > 0) message.remove_prefix(header - 1);
           first = false;
         }
-        WriteMessageFile(message, targetFolder, written);
-        written = true;
+        emit(message, nullptr);
         start = separator + 4;
         separator = kNone;
       }
@@ -86,7 +95,8 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
   }
   std::string_view tail(work.data() + start, work.size() - start);
   std::size_t header = FindFirstHeader(tail);
-  if (header > 0) WriteMessageFile(tail.substr(header - 1), targetFolder, written);
+  // The working text is not used after the last message: a sink may take it.
+  if (header > 0) emit(tail.substr(header - 1), &work);
   if (platform::ChangedSinceOpened(reader.file))
     throw ChangedError(sourcePath + ": changed while it was read");
 }

@@ -43,6 +43,13 @@ bool ChangedSinceOpened(const InputFile& file);
 // ".MAI"), then renames it to `path`, replacing an existing file. On failure no
 // file is left behind.
 void WriteFileAtomically(const std::string& path, std::string_view data);
+// The two halves of that, for writers that learn a file's final name later:
+// WriteNewFile creates or empties `path` and writes `data` (on failure no
+// file is left); ReplaceFile renames `from` to `to`, replacing a file there.
+void WriteNewFile(const std::string& path, std::string_view data);
+void ReplaceFile(const std::string& from, const std::string& to);
+// Removes a file; quiet when there is none.
+void RemoveFile(const std::string& path);
 
 // What a folder listing holds. Files are regular files and links to them;
 // folders are directories and links to them; anything else (FIFO, socket,

@@ -1,3 +1,5 @@
+#include <thread>
+
 #include "run/run.h"
 
 namespace plenvar {
@@ -28,6 +30,20 @@ platform::Notice CompletionNotice(const ExportReport& report) {
   return {text, "Done", platform::kIconWarning};
 }
 
+int WriterThreads(const std::string& commandLine) {
+  if (FindIgnoringCase(commandLine, "/MT:") == std::string::npos) {
+    // One writer per core, up to 8: beyond that the walk, which reads and
+    // cuts in one thread, cannot keep more busy.
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(cores < 8 ? cores : 8);
+  }
+  const std::string value = GetParameter(commandLine, "/MT:");
+  if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != value.npos)
+    return 0;
+  const int threads = std::stoi(value);
+  return threads >= 1 && threads <= 64 ? threads : 0;
+}
+
 int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   const std::string targetDirectory = GetParameter(commandLine, "/T:");
   const std::string sourceDirectory = GetParameter(commandLine, "/S:");
@@ -45,7 +61,13 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
     showNotice({"/S:SourceDirectory parameter was not supplied.", "Error", platform::kIconError});
     return kExitUsage;
   }
-  const ExportReport report = RunExport(sourceDirectory, targetDirectory, fileMask);
+  const int writers = WriterThreads(commandLine);
+  if (writers == 0) {
+    showNotice(
+        {"/MT:n must be a number of writer threads from 1 to 64.", "Error", platform::kIconError});
+    return kExitUsage;
+  }
+  const ExportReport report = RunExport(sourceDirectory, targetDirectory, fileMask, writers);
   if (commandLine.find("/SILENT") == std::string::npos) showNotice(CompletionNotice(report));
   return report.total == 0 ? kExitClean : kExitWithFailures;
 }

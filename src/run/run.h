@@ -23,6 +23,10 @@ std::string ExtractBetween(std::string_view text, std::string_view startMarker,
 // without the spaces at its ends.
 std::string GetParameter(std::string_view commandLine, std::string_view key);
 
+// The writer threads "/MT:n" asks for (1 to 64), one per core up to 8
+// without it, or 0 when its value is not such a number.
+int WriterThreads(const std::string& commandLine);
+
 extern const char kUsageText[];
 
 // The completion notice: "Export Completed", or its warning form that tells

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "extract/extract.h"
+#include "walk/parallel_output.h"
 #include "walk/walk.h"
 
 namespace plenvar {
@@ -27,7 +28,19 @@ struct Walk {
   std::optional<platform::FolderId> target;
   std::unordered_set<std::string> ensured;  // target folders known to exist
   std::vector<std::string> targetFolders;   // the same, in the order they were made
+  // With writer threads, messages and failures go through here in walk order.
+  ParallelOutput* output = nullptr;
+  const std::string* mailFile = nullptr;  // the one being cut, for the sink
+  MessageSink sink;
 };
+
+void Report(Walk& walk, FailureKind kind, std::string what) {
+  if (walk.output != nullptr) {
+    ReportInOrder(*walk.output, {kind, std::move(what)});
+  } else {
+    walk.report.Fail(kind, std::move(what));
+  }
+}
 
 void LearnTarget(Walk& walk) {
   platform::FolderId id;
@@ -36,11 +49,11 @@ void LearnTarget(Walk& walk) {
 
 void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry& file) {
   if (file.name.find('\\') != std::string::npos) {
-    walk.report.Fail(kMailFileNotRead, file.path + ": the name holds a \"\\\"");
+    Report(walk, kMailFileNotRead, file.path + ": the name holds a \"\\\"");
     return;
   }
   if (file.kind != platform::EntryKind::kFile) {
-    walk.report.Fail(kNotRegularFile, file.path + ": not a regular file");
+    Report(walk, kNotRegularFile, file.path + ": not a regular file");
     return;
   }
   const std::string targetFolder = TargetFolderOf(walk.sourceRoot, walk.targetRoot, folderPath);
@@ -59,15 +72,22 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
     }
     LearnTarget(walk);
   }
+  std::optional<Failure> failure;
   try {
-    SplitMailFile(file.path, targetFolder, folderExists);
+    walk.mailFile = &file.path;
+    SplitMailFile(file.path, targetFolder, folderExists, walk.output ? &walk.sink : nullptr);
   } catch (const WriteError& e) {
-    walk.report.Fail(kMessageNotWritten,
-                     std::string(e.what()) + " (the rest of " + file.path + " was not exported)");
+    failure = {kMessageNotWritten,
+               std::string(e.what()) + " (the rest of " + file.path + " was not exported)"};
   } catch (const ChangedError& e) {
-    walk.report.Fail(kMailFileChanged, std::string(e.what()) + " (what was read was exported)");
+    failure = {kMailFileChanged, std::string(e.what()) + " (what was read was exported)"};
   } catch (const std::exception& e) {
-    walk.report.Fail(kMailFileNotRead, e.what());
+    failure = {kMailFileNotRead, e.what()};
+  }
+  if (walk.output != nullptr) {
+    EndMailFile(*walk.output, std::move(failure));
+  } else if (failure) {
+    walk.report.Fail(failure->first, std::move(failure->second));
   }
 }
 
@@ -77,7 +97,7 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
   try {
     folder = platform::OpenFolder(folderPath);
   } catch (const Error& e) {
-    walk.report.Fail(kFolderNotOpened, e.what());
+    Report(walk, kFolderNotOpened, e.what());
     return;
   }
   // Identity, not path text: a link, another spelling or letter case of the
@@ -87,13 +107,13 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
     return;
   }
   if (std::find(walk.inside.begin(), walk.inside.end(), folder.id) != walk.inside.end()) {
-    walk.report.Fail(kFolderNotOpened, folderPath + ": a link back to a folder above it");
+    Report(walk, kFolderNotOpened, folderPath + ": a link back to a folder above it");
     return;
   }
   walk.inside.push_back(folder.id);
   for (const platform::Entry& sub : folder.folders) {
     if (sub.name.find('\\') != std::string::npos) {
-      walk.report.Fail(kFolderNotOpened, sub.path + ": the name holds a \"\\\"");
+      Report(walk, kFolderNotOpened, sub.path + ": the name holds a \"\\\"");
     } else {
       ExportFolder(walk, sub.path);
     }
@@ -124,10 +144,22 @@ void FlushTargets(Walk& walk) {
 }  // namespace
 
 ExportReport RunExport(const std::string& sourceDirectory, const std::string& targetDirectory,
-                       const std::string& fileMask) {
-  Walk walk{sourceDirectory, targetDirectory, fileMask, {}, {}, {}, {}, {}};
+                       const std::string& fileMask, int writers) {
+  Walk walk{sourceDirectory, targetDirectory, fileMask, {}, {}, {}, {}, {}, nullptr, nullptr, {}};
   LearnTarget(walk);
-  ExportFolder(walk, sourceDirectory);
+  if (writers > 1) {
+    ParallelOutputPtr output = StartParallelOutput(writers, &walk.report);
+    walk.output = output.get();
+    walk.sink = [&walk](std::string_view message, const std::string& folder, bool exists,
+                        std::string* owner) {
+      HandOver(*walk.output, *walk.mailFile, message, folder, exists, owner);
+    };
+    ExportFolder(walk, sourceDirectory);
+    Finish(*output);
+    walk.output = nullptr;
+  } else {
+    ExportFolder(walk, sourceDirectory);
+  }
   FlushTargets(walk);
   return walk.report;
 }

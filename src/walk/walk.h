@@ -49,9 +49,10 @@ std::string TargetFolderOf(const std::string& sourceRoot, const std::string& tar
 
 // Walks the source and writes the message files, never entering the target
 // tree when it lies inside the source; then puts all it wrote on stable
-// storage. Every failure is in the report.
+// storage. Every failure is in the report. With more than one writer,
+// message files are written by that many threads, to the same result.
 ExportReport RunExport(const std::string& sourceDirectory, const std::string& targetDirectory,
-                       const std::string& fileMask);
+                       const std::string& fileMask, int writers = 1);
 
 }  // namespace plenvar
 

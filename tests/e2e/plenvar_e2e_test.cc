@@ -13,9 +13,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <random>
 
 #include "extract/extract.h"
 #include "test_util.h"
@@ -275,24 +277,85 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
                 "not exported)\n",
        diskFull},
   };
-  for (const Case& c : cases) {
-    TempDir dir;
-    MakeTree(dir.path / "store", kStore);
-    if (c.setup) c.setup(dir.path);
-    Faults faults{c.fault};
-    std::string errors = c.errors;
-    std::optional<SmallDisk> disk;
-    if (errors.find("DISK") != std::string::npos) {
-      disk.emplace(dir.path / "out");
-      if (!disk->mounted) faults.file_size_limit = 64 * 1024;  // not root: a file size limit
-      errors.replace(errors.find("DISK"), 4,
-                     disk->mounted ? "No space left on device" : "File too large");
+  // One writer and several must give the same result. Not on a full disk:
+  // which message meets it there depends on what else is being written.
+  for (const std::string threads : {"/MT:1", "/MT:4"}) {
+    for (const Case& c : cases) {
+      std::string errors = c.errors;
+      const bool full = errors.find("DISK") != std::string::npos;
+      if (full && threads != "/MT:1") continue;
+      const std::string what = c.what + (" with " + threads);
+      TempDir dir;
+      MakeTree(dir.path / "store", kStore);
+      if (c.setup) c.setup(dir.path);
+      Faults faults{c.fault};
+      std::optional<SmallDisk> disk;
+      if (full) {
+        disk.emplace(dir.path / "out");
+        if (!disk->mounted) faults.file_size_limit = 64 * 1024;  // not root: a file size limit
+        errors.replace(errors.find("DISK"), 4,
+                       disk->mounted ? "No space left on device" : "File too large");
+      }
+      Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", threads}, faults);
+      EXPECT_EQ(p.status, 1) << what;
+      EXPECT_EQ(p.out, "") << what;
+      EXPECT_EQ(p.err, "Export Completed with errors\n" + errors) << what;
+      EXPECT_EQ(ReadTree(dir.path / "out"), c.tree) << what;
     }
-    Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg"}, faults);
-    EXPECT_EQ(p.status, 1) << c.what;
-    EXPECT_EQ(p.out, "") << c.what;
-    EXPECT_EQ(p.err, "Export Completed with errors\n" + errors) << c.what;
-    EXPECT_EQ(ReadTree(dir.path / "out"), c.tree) << c.what;
+  }
+}
+
+// Random stores with faults, run with one writer and with several: the trees,
+// notices and exit statuses must be the same. The faults: a file where a
+// target folder belongs, a folder where a message file belongs (its write
+// fails and ends its mail file, shifting every later number), read-only
+// message files, FIFOs, names that cannot be mail files, a mail file that
+// vanishes.
+TEST(PlenvarTest, WritersChangeNothing) {
+  const char* const folders[] = {"", "a/", "B/", "a/x/", "c/y/z/"};
+  const char* const lines[] = {"Received: r", "Return-Path: <p>", "Date: d", "Subject: s", "", "",
+                               "body",        "From env"};
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    std::mt19937 random(seed);
+    const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+    Tree store, target;
+    for (const char* folder : folders) {
+      for (std::size_t f = pick(4); f > 0; --f) {
+        std::string text;
+        for (std::size_t l = pick(40); l > 0; --l) text += std::string(lines[pick(8)]) + "\r\n";
+        store[folder + std::string(f == 3 && pick(4) == 0 ? "n\\o.msg" : "m") + std::to_string(f) +
+              ".msg"] = text;
+      }
+      const std::size_t fault = pick(6);
+      const bool leaf = *folder != '\0' && std::string(folder) != "a/";
+      if (leaf && fault == 0) {
+        target[std::string(folder, std::strlen(folder) - 1)] = "blocks the folder";
+        continue;
+      }
+      const auto number = static_cast<std::int64_t>(1 + pick(12));
+      if (fault == 1 || fault == 3) target[folder + MessageFileName(number) + "/"] = "";
+      if (fault == 2 || fault == 3) target[folder + MessageFileName(number + 1)] = "read-only";
+    }
+    std::vector<Process> results;
+    std::vector<Tree> trees;
+    for (const char* threads : {"/MT:1", "/MT:2", "/MT:7"}) {
+      TempDir dir;
+      MakeTree(dir.path / "store", store);
+      MakeTree(dir.path / "out", target);
+      if (seed % 5 == 0) mkfifo((dir.path / "store/a/fifo.msg").c_str(), 0600);
+      for (const auto& [name, content] : target) {
+        if (content == "read-only") chmod((dir.path / "out" / name).c_str(), 0444);
+      }
+      const Faults faults{seed % 7 == 0 ? "vanish:store/m1.msg" : ""};
+      results.push_back(RunPlenvar(dir, {"/S:store", "/T:out", threads}, faults));
+      trees.push_back(ReadTree(dir.path / "out"));
+    }
+    for (std::size_t i = 1; i < results.size(); ++i) {
+      EXPECT_EQ(results[i].status, results[0].status) << "seed " << seed << " run " << i;
+      EXPECT_EQ(results[i].out, results[0].out) << "seed " << seed << " run " << i;
+      EXPECT_EQ(results[i].err, results[0].err) << "seed " << seed << " run " << i;
+      EXPECT_EQ(trees[i], trees[0]) << "seed " << seed << " run " << i;
+    }
   }
 }
 

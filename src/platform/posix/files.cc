@@ -91,21 +91,38 @@ int WriteAll(int fd, const char* data, std::size_t size) {
   return 0;
 }
 
+// Creates or empties `native` and writes data; 0, or an errno with no file left.
+int WriteNew(const std::string& native, std::string_view data) {
+  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  int error = WriteAll(fd, data.data(), data.size());
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) ::unlink(native.c_str());
+  return error;
+}
+
 }  // namespace
 
 void WriteFileAtomically(const std::string& path, std::string_view data) {
   const std::string target = NativePath(path);
   const std::string temporary = target + ".tmp";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw SystemError(path, errno);
-  int error = WriteAll(fd, data.data(), data.size());
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) {
+  int error = WriteNew(temporary, data);
+  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
+    error = errno;
     ::unlink(temporary.c_str());
-    throw SystemError(path, error);
   }
+  if (error != 0) throw SystemError(path, error);
 }
+
+void WriteNewFile(const std::string& path, std::string_view data) {
+  if (const int error = WriteNew(NativePath(path), data)) throw SystemError(path, error);
+}
+
+void ReplaceFile(const std::string& from, const std::string& to) {
+  if (::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0) throw SystemError(to, errno);
+}
+
+void RemoveFile(const std::string& path) { ::unlink(NativePath(path).c_str()); }
 
 void AdviseLargeBuffer(char* data, std::size_t size) {
 #ifdef MADV_HUGEPAGE

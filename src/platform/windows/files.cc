@@ -73,15 +73,19 @@ bool ChangedSinceOpened(const InputFile& file) {
          file.bytes_read != file.size;
 }
 
+namespace {
+
 // Windows offers no batched flush without administrator rights (flushing a
 // volume handle needs them), so each message file is flushed before it is
 // closed, and the rename is written through: once a message file has its
 // final name, it and its name are on disk.
-void WriteFileAtomically(const std::string& path, std::string_view data) {
-  const std::string temporary = path + ".tmp";
-  HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+
+// Creates or empties `path`, writes data and flushes it to disk; 0, or an
+// error code with no file left.
+DWORD WriteNew(const std::string& path, std::string_view data) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError();
   DWORD error = 0;
   const char* p = data.data();
   std::size_t left = data.size();
@@ -97,17 +101,36 @@ void WriteFileAtomically(const std::string& path, std::string_view data) {
     left -= n;
   }
   if (error == 0 && !FlushFileBuffers(handle)) error = GetLastError();
-  if (!CloseHandle(handle) && error == 0) error = GetLastError();
   // The file must be closed before it can be renamed or deleted.
-  if (error == 0 && !MoveFileExA(temporary.c_str(), path.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = GetLastError();
-  }
-  if (error != 0) {
-    DeleteFileA(temporary.c_str());
-    throw SystemError(path, error);
-  }
+  if (!CloseHandle(handle) && error == 0) error = GetLastError();
+  if (error != 0) DeleteFileA(path.c_str());
+  return error;
 }
+
+DWORD Replace(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : GetLastError();
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, std::string_view data) {
+  const std::string temporary = path + ".tmp";
+  DWORD error = WriteNew(temporary, data);
+  if (error == 0 && (error = Replace(temporary, path)) != 0) DeleteFileA(temporary.c_str());
+  if (error != 0) throw SystemError(path, error);
+}
+
+void WriteNewFile(const std::string& path, std::string_view data) {
+  if (const DWORD error = WriteNew(path, data)) throw SystemError(path, error);
+}
+
+void ReplaceFile(const std::string& from, const std::string& to) {
+  if (const DWORD error = Replace(from, to)) throw SystemError(to, error);
+}
+
+void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
 
 // Large pages on Windows need a privilege a migration tool should not ask for.
 void AdviseLargeBuffer(char*, std::size_t) {}
@@ -122,7 +145,7 @@ bool FolderExists(const std::string& path) {
 }
 
 // Nothing is left to do: every message file was flushed before its rename,
-// which was written through (WriteFileAtomically), and the folders the run
+// which was written through (WriteNew, Replace), and the folders the run
 // made are in the file system's journal, which those flushes commit.
 void FlushFileSystem(const std::string&) {}
 
