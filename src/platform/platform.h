@@ -45,9 +45,9 @@ bool ChangedSinceOpened(const InputFile& file);
 void WriteFileAtomically(const std::string& path, std::string_view data);
 // The two halves of that, for writers that learn a file's final name later:
 // WriteNewFile creates or empties `path` and writes `data` (on failure no
-// file is left); ReplaceFile renames `from` to `to`, replacing a file there.
+// file is left); RenameReplacing renames `from` to `to`, replacing a file there.
 void WriteNewFile(const std::string& path, std::string_view data);
-void ReplaceFile(const std::string& from, const std::string& to);
+void RenameReplacing(const std::string& from, const std::string& to);
 // Removes a file; quiet when there is none.
 void RemoveFile(const std::string& path);
 

@@ -81,7 +81,7 @@ void Commit(ParallelOutput& output) {
       std::string error = std::move(item.error);
       if (error.empty()) {
         try {
-          platform::ReplaceFile(item.temporary, path);
+          platform::RenameReplacing(item.temporary, path);
         } catch (const std::exception& e) {
           error = ReasonOf(e, path);
           platform::RemoveFile(item.temporary);

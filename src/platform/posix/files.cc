@@ -118,7 +118,7 @@ void WriteNewFile(const std::string& path, std::string_view data) {
   if (const int error = WriteNew(NativePath(path), data)) throw SystemError(path, error);
 }
 
-void ReplaceFile(const std::string& from, const std::string& to) {
+void RenameReplacing(const std::string& from, const std::string& to) {
   if (::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0) throw SystemError(to, errno);
 }
 

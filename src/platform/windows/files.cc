@@ -126,7 +126,7 @@ void WriteNewFile(const std::string& path, std::string_view data) {
   if (const DWORD error = WriteNew(path, data)) throw SystemError(path, error);
 }
 
-void ReplaceFile(const std::string& from, const std::string& to) {
+void RenameReplacing(const std::string& from, const std::string& to) {
   if (const DWORD error = Replace(from, to)) throw SystemError(to, error);
 }
 
