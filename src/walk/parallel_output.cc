@@ -89,8 +89,9 @@ void Commit(ParallelOutput& output) {
       }
       if (!error.empty()) {
         output.abandoned = true;
-        output.report->Fail(kMessageNotWritten, path + ": " + error + " (the rest of " +
-                                                    item.mailFile + " was not exported)");
+        std::string what = path;
+        what.append(": ").append(error).append(" (the rest of ").append(item.mailFile);
+        output.report->Fail(kMessageNotWritten, what.append(" was not exported)"));
       }
     }
     output.pending.pop_front();
