@@ -37,14 +37,28 @@ TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
   const Notice usage{kUsageText, "Plenvar", kIconInformation};
   const Notice noTarget{"/T:TargetDirectory parameter was not supplied.", "Error", kIconError};
   const Notice noSource{"/S:SourceDirectory parameter was not supplied.", "Error", kIconError};
+  const Notice badThreads{"/MT:n must be a number of writer threads from 1 to 64.", "Error",
+                          kIconError};
   struct Case {
     std::string commandLine;
     Notice notice;
   };
   const Case cases[] = {
-      {"", usage},          {"/SILENT", usage},           {"/M:*.msg /SILENT", usage},
-      {"/S: /T:", usage},   {"/S:src", noTarget},         {"/S:src /SILENT", noTarget},
-      {"/T:out", noSource}, {"/T:out /S:\"\"", noSource},
+      {"", usage},
+      {"/SILENT", usage},
+      {"/M:*.msg /SILENT", usage},
+      {"/S: /T:", usage},
+      {"/S:src", noTarget},
+      {"/S:src /SILENT", noTarget},
+      {"/T:out", noSource},
+      {"/T:out /S:\"\"", noSource},
+      // The specified checks come first.
+      {"/S:src /MT:0", noTarget},
+      {"/S:src /T:out /MT:0", badThreads},
+      {"/S:src /T:out /MT:65 /SILENT", badThreads},
+      {"/S:src /T:out /mt:two", badThreads},
+      {"/S:src /T:out /MT:", badThreads},
+      {"/S:src /T:out /MT:-1", badThreads},
   };
   for (const Case& c : cases) {
     RunResult run = RunMain(c.commandLine);
@@ -58,6 +72,20 @@ TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
             "Usage: /S:SourceDirectory /T:TargetDirectory /M:FileMask /SILENT\r\n\r\nEg: "
             "/S:C:\\LegacyMailStore\\Domain\\Mailboxes /T:C:\\Program "
             "Files\\Corvane\\Postoffices\\Domain\\MAILROOT /M:*.msg");
+}
+
+TEST(WriterThreadsTest, OneToSixtyFourOrOnePerCoreUpToEight) {
+  const struct {
+    const char* commandLine;
+    int threads;
+  } cases[] = {{"/MT:1", 1},   {"/mt:64", 64}, {"/S:a /MT: 8 /SILENT", 8},
+               {"/MT:08", 8},  {"/MT:65", 0},  {"/MT:0", 0},
+               {"/MT:1.5", 0}, {"/MT:100", 0}, {"/MT:\"3\"", 3}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(WriterThreads(c.commandLine), c.threads) << c.commandLine;
+  }
+  const int cores = WriterThreads("/S:a /T:b");
+  EXPECT_TRUE(cores >= 1 && cores <= 8) << cores;
 }
 
 TEST(MainTest, CompletionNoticeUnlessSilentInCapitals) {
