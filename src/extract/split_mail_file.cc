@@ -98,7 +98,7 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
   // The working text is not used after the last message: a sink may take it.
   if (header > 0) emit(tail.substr(header - 1), &work);
   if (platform::ChangedSinceOpened(reader.file))
-    throw ChangedError(sourcePath + ": changed while it was read");
+    throw ChangedError(sourcePath, "changed while it was read");
 }
 
 }  // namespace plenvar

@@ -27,7 +27,7 @@ void WriteMessageFile(std::string_view message, const std::string& targetFolder,
   try {
     platform::WriteFileAtomically(targetFolder + "\\" + MessageFileName(MessageCount), message);
   } catch (const Error& e) {
-    throw WriteError(e.what());
+    throw WriteError(e.path, e.reason);
   }
 }
 

@@ -11,12 +11,17 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace plenvar {
 
+// A failure: what it concerns (a path in the program's own text) and why.
 struct Error : std::runtime_error {
-  using std::runtime_error::runtime_error;
+  std::string path;
+  std::string reason;
+  Error(std::string failed, std::string why)
+      : std::runtime_error(failed + ": " + why), path(std::move(failed)), reason(std::move(why)) {}
 };
 
 namespace platform {
@@ -110,6 +115,9 @@ void FlushFileSystem(const std::string& folder);
 
 // The program's argument text after its name.
 std::string CommandLine(int argc, char** argv);
+// Whether "--help" and "--version" are understood, as users of the platform
+// expect of a command-line tool (POSIX) or not (Windows).
+extern const bool kHelpOptions;
 
 enum NoticeStyle { kIconError = 0x10, kIconWarning = 0x30, kIconInformation = 0x40 };
 
@@ -121,6 +129,10 @@ struct Notice {
 
 // Shows a notice and returns once the user has seen it.
 void ShowNotice(const Notice& notice);
+
+// A path of the program's own text as the system writes it: with "/" on
+// POSIX, as it is on Windows.
+std::string DisplayPath(std::string path);
 
 // Text from the store (a name, a reason) as it may be shown: where notices go
 // to a terminal, control characters become "\xHH" so that a name cannot move

@@ -24,7 +24,10 @@ platform::Notice CompletionNotice(const ExportReport& report) {
     if (report.counts[kind] > 0)
       text += "\r\n" + (kLabels[kind] + std::to_string(report.counts[kind]));
   }
-  for (const std::string& failure : report.failures) text += "\r\n" + platform::Printable(failure);
+  for (const Failure& failure : report.failures) {
+    text +=
+        "\r\n" + platform::Printable(platform::DisplayPath(failure.path) + ": " + failure.reason);
+  }
   const std::int64_t unlisted = report.total - static_cast<std::int64_t>(report.failures.size());
   if (unlisted > 0) text += "\r\nand " + std::to_string(unlisted) + " more";
   return {text, "Done", platform::kIconWarning};
@@ -44,7 +47,14 @@ int WriterThreads(const std::string& commandLine) {
   return threads >= 1 && threads <= 64 ? threads : 0;
 }
 
+const char kVersionText[] = "plenvar " PLENVAR_VERSION;
+
 int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
+  if (platform::kHelpOptions && (commandLine == "--help" || commandLine == "--version")) {
+    showNotice({commandLine == "--help" ? kUsageText : kVersionText, "Plenvar",
+                platform::kIconInformation});
+    return kExitClean;
+  }
   const std::string targetDirectory = GetParameter(commandLine, "/T:");
   const std::string sourceDirectory = GetParameter(commandLine, "/S:");
   std::string fileMask = GetParameter(commandLine, "/M:");

@@ -28,6 +28,7 @@ std::string GetParameter(std::string_view commandLine, std::string_view key);
 int WriterThreads(const std::string& commandLine);
 
 extern const char kUsageText[];
+extern const char kVersionText[];  // "plenvar X.Y.Z"
 
 // The completion notice: "Export Completed", or its warning form that tells
 // what failed.

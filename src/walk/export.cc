@@ -9,10 +9,10 @@
 
 namespace plenvar {
 
-void ExportReport::Fail(FailureKind kind, std::string what) {
-  ++counts[kind];
+void ExportReport::Fail(Failure failure) {
+  ++counts[failure.kind];
   ++total;
-  if (failures.size() < kListed) failures.push_back(std::move(what));
+  if (failures.size() < kListed) failures.push_back(std::move(failure));
 }
 
 namespace {
@@ -34,12 +34,17 @@ struct Walk {
   MessageSink sink;
 };
 
-void Report(Walk& walk, FailureKind kind, std::string what) {
+void Report(Walk& walk, Failure failure) {
   if (walk.output != nullptr) {
-    ReportInOrder(*walk.output, {kind, std::move(what)});
+    ReportInOrder(*walk.output, std::move(failure));
   } else {
-    walk.report.Fail(kind, std::move(what));
+    walk.report.Fail(std::move(failure));
   }
+}
+
+// A name with a "\" cannot be told apart from a path in the program's text.
+Failure Backslashed(FailureKind kind, const std::string& folderPath, const std::string& name) {
+  return {kind, folderPath, "\"" + name + "\": a name that holds a \"\\\""};
 }
 
 void LearnTarget(Walk& walk) {
@@ -49,11 +54,11 @@ void LearnTarget(Walk& walk) {
 
 void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry& file) {
   if (file.name.find('\\') != std::string::npos) {
-    Report(walk, kMailFileNotRead, file.path + ": the name holds a \"\\\"");
+    Report(walk, Backslashed(kMailFileNotRead, folderPath, file.name));
     return;
   }
   if (file.kind != platform::EntryKind::kFile) {
-    Report(walk, kNotRegularFile, file.path + ": not a regular file");
+    Report(walk, {kNotRegularFile, file.path, "not a regular file"});
     return;
   }
   const std::string targetFolder = TargetFolderOf(walk.sourceRoot, walk.targetRoot, folderPath);
@@ -77,17 +82,20 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
     walk.mailFile = &file.path;
     SplitMailFile(file.path, targetFolder, folderExists, walk.output ? &walk.sink : nullptr);
   } catch (const WriteError& e) {
-    failure = {kMessageNotWritten,
-               std::string(e.what()) + " (the rest of " + file.path + " was not exported)"};
+    failure = {
+        kMessageNotWritten, e.path,
+        e.reason + " (the rest of " + platform::DisplayPath(file.path) + " was not exported)"};
   } catch (const ChangedError& e) {
-    failure = {kMailFileChanged, std::string(e.what()) + " (what was read was exported)"};
+    failure = {kMailFileChanged, e.path, e.reason + " (what was read was exported)"};
+  } catch (const Error& e) {
+    failure = {kMailFileNotRead, e.path, e.reason};
   } catch (const std::exception& e) {
-    failure = {kMailFileNotRead, e.what()};
+    failure = {kMailFileNotRead, file.path, e.what()};
   }
   if (walk.output != nullptr) {
     EndMailFile(*walk.output, std::move(failure));
   } else if (failure) {
-    walk.report.Fail(failure->first, std::move(failure->second));
+    walk.report.Fail(std::move(*failure));
   }
 }
 
@@ -97,7 +105,7 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
   try {
     folder = platform::OpenFolder(folderPath);
   } catch (const Error& e) {
-    Report(walk, kFolderNotOpened, e.what());
+    Report(walk, {kFolderNotOpened, e.path, e.reason});
     return;
   }
   // Identity, not path text: a link, another spelling or letter case of the
@@ -107,13 +115,13 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
     return;
   }
   if (std::find(walk.inside.begin(), walk.inside.end(), folder.id) != walk.inside.end()) {
-    Report(walk, kFolderNotOpened, folderPath + ": a link back to a folder above it");
+    Report(walk, {kFolderNotOpened, folderPath, "a link back to a folder above it"});
     return;
   }
   walk.inside.push_back(folder.id);
   for (const platform::Entry& sub : folder.folders) {
     if (sub.name.find('\\') != std::string::npos) {
-      Report(walk, kFolderNotOpened, sub.path + ": the name holds a \"\\\"");
+      Report(walk, Backslashed(kFolderNotOpened, folderPath, sub.name));
     } else {
       ExportFolder(walk, sub.path);
     }
@@ -135,8 +143,8 @@ void FlushTargets(Walk& walk) {
     try {
       platform::FlushFileSystem(folder);
     } catch (const Error& e) {
-      walk.report.Fail(kNotFlushed,
-                       std::string(e.what()) + " (message files written there may not be on disk)");
+      walk.report.Fail(
+          {kNotFlushed, e.path, e.reason + " (message files written there may not be on disk)"});
     }
   }
 }

@@ -43,19 +43,13 @@ struct Item {
   std::optional<Failure> failure;
 };
 
-// The reason part of the platform's "path: reason".
-std::string ReasonOf(const std::exception& e, const std::string& path) {
-  const std::string what = e.what();
-  return what.compare(0, path.size() + 2, path + ": ") == 0 ? what.substr(path.size() + 2) : what;
-}
-
 }  // namespace
 
 struct ParallelOutput {
   ExportReport* report;
   std::mutex mutex;
-  std::condition_variable work;  // writers: messages to write, or stop
-  std::condition_variable room;  // the cutter and Finish: something was committed
+  std::condition_variable work;               // writers: messages to write, or stop
+  std::condition_variable room;               // the cutter and Finish: something was committed
   std::deque<std::unique_ptr<Item>> pending;  // cut order, not yet committed
   std::deque<Item*> todo;                     // messages no writer has taken
   std::size_t bytes = 0;
@@ -77,10 +71,9 @@ namespace {
 // Gives one finished item its outcome, as the one-thread program would have.
 void CommitOne(ParallelOutput& output, Item& item) {
   if (item.kind == Item::kFailure) {
-    output.report->Fail(item.failure->first, std::move(item.failure->second));
+    output.report->Fail(std::move(*item.failure));
   } else if (item.kind == Item::kEndOfFile) {
-    if (!output.abandoned && item.failure)
-      output.report->Fail(item.failure->first, std::move(item.failure->second));
+    if (!output.abandoned && item.failure) output.report->Fail(std::move(*item.failure));
     output.abandoned = false;
   } else if (output.abandoned) {
     if (item.error.empty()) platform::RemoveFile(item.temporary);
@@ -91,16 +84,15 @@ void CommitOne(ParallelOutput& output, Item& item) {
     if (error.empty()) {
       try {
         platform::RenameReplacing(item.temporary, path);
-      } catch (const std::exception& e) {
-        error = ReasonOf(e, path);
+      } catch (const Error& e) {
+        error = e.reason;
         platform::RemoveFile(item.temporary);
       }
     }
     if (!error.empty()) {
       output.abandoned = true;
-      std::string what = path;
-      what.append(": ").append(error).append(" (the rest of ").append(item.mailFile);
-      output.report->Fail(kMessageNotWritten, what.append(" was not exported)"));
+      error.append(" (the rest of ").append(platform::DisplayPath(item.mailFile));
+      output.report->Fail({kMessageNotWritten, path, error.append(" was not exported)")});
     }
   }
 }
@@ -137,8 +129,10 @@ void Write(Item& item) {
   }
   try {
     platform::WriteNewFile(item.temporary, item.text);
+  } catch (const Error& e) {
+    item.error = e.reason;
   } catch (const std::exception& e) {
-    item.error = ReasonOf(e, item.temporary);
+    item.error = e.what();
   }
   std::string().swap(item.data);
   item.text = {};

@@ -28,8 +28,6 @@ struct ParallelOutputDeleter {
 };
 using ParallelOutputPtr = std::unique_ptr<ParallelOutput, ParallelOutputDeleter>;
 
-using Failure = std::pair<FailureKind, std::string>;
-
 // Starts `writers` threads; failures go to *report, and numbers to
 // MessageCount, as the messages are committed.
 ParallelOutputPtr StartParallelOutput(int writers, ExportReport* report);

@@ -24,13 +24,19 @@ enum FailureKind {
   kFailureKinds
 };
 
+struct Failure {
+  FailureKind kind;
+  std::string path;  // in the program's own text
+  std::string reason;
+};
+
 struct ExportReport {
   static constexpr std::size_t kListed = 10;
   std::int64_t counts[kFailureKinds] = {};
   std::int64_t total = 0;
-  std::vector<std::string> failures;  // "path: reason" of the first kListed
+  std::vector<Failure> failures;  // the first kListed
 
-  void Fail(FailureKind kind, std::string what);
+  void Fail(Failure failure);
 };
 
 // Position of `pattern` in `text` at or after `from`, ASCII letters compared

@@ -175,13 +175,13 @@ TEST(PlenvarTest, FailuresAreReportedAndNeverHang) {
             "Folders that could not be opened: 1\n"
             "Message files that could not be written: 2\n"
             "Selected entries that are not regular files: 2\n"
-            "out\\anna\\sent\\000000000000000001.MAI: Not a directory (the rest of "
-            "store\\anna\\sent\\sent.msg was not exported)\n"
-            "out\\anna\\000000000000000002.MAI: Not a directory (the rest of "
-            "store\\anna\\inbox.msg was not exported)\n"
-            "store\\bob\\loop: a link back to a folder above it\n"
-            "store\\bob\\dangling.msg: not a regular file\n"
-            "store\\bob\\fifo.msg: not a regular file\n");
+            "out/anna/sent/000000000000000001.MAI: Not a directory (the rest of "
+            "store/anna/sent/sent.msg was not exported)\n"
+            "out/anna/000000000000000002.MAI: Not a directory (the rest of "
+            "store/anna/inbox.msg was not exported)\n"
+            "store/bob/loop: a link back to a folder above it\n"
+            "store/bob/dangling.msg: not a regular file\n"
+            "store/bob/fifo.msg: not a regular file\n");
   Tree expected = {{"anna", "a file where the folder belongs"}};
   expected["bob/"] = "";
   expected["bob/000000000000000003.MAI"] = kExported.at("bob/000000000000000004.MAI");
@@ -248,32 +248,32 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
   };
   const Case cases[] = {
       {"mail file vanishes before it is read", "vanish:store/anna/sent/sent.msg", nullptr,
-       mails + "store\\anna\\sent\\sent.msg: No such file or directory\n", withoutSent},
+       mails + "store/anna/sent/sent.msg: No such file or directory\n", withoutSent},
       {"mail file becomes a folder before it is read", "folder:store/anna/sent/sent.msg", nullptr,
-       mails + "store\\anna\\sent\\sent.msg: not a regular file\n", withoutSent},
+       mails + "store/anna/sent/sent.msg: not a regular file\n", withoutSent},
       {"mail file grows while it is read", "grow:store/bob/inbox.msg", nullptr,
-       "Mail files that changed while they were read: 1\nstore\\bob\\inbox.msg: changed while "
+       "Mail files that changed while they were read: 1\nstore/bob/inbox.msg: changed while "
        "it was read (what was read was exported)\n",
        grown},
       {"a folder holds a message file's name", "",
        [](Path dir) {
          std::filesystem::create_directories(dir / "out/anna/000000000000000002.MAI");
        },
-       writes + "out\\anna\\000000000000000002.MAI: Is a directory (the rest of "
-                "store\\anna\\inbox.msg was not exported)\n",
+       writes + "out/anna/000000000000000002.MAI: Is a directory (the rest of "
+                "store/anna/inbox.msg was not exported)\n",
        takenName},
       {"the flush to disk fails", "syncfs", nullptr,
-       "Target file systems that could not be flushed to disk: 1\nout\\anna\\sent: Input/output "
+       "Target file systems that could not be flushed to disk: 1\nout/anna/sent: Input/output "
        "error (message files written there may not be on disk)\n",
        x},
       {"a name with control characters", "",
        [](Path dir) { mkfifo((dir / "store/bob/\x1b[2Jx\r\n.msg").c_str(), 0600); },
        "Selected entries that are not regular files: 1\n"
-       "store\\bob\\\\x1b[2Jx\\x0d\\x0a.msg: not a regular file\n",
+       "store/bob/\\x1b[2Jx\\x0d\\x0a.msg: not a regular file\n",
        x},
       {"the disk fills", "",
        [&](Path dir) { testing::WriteFile(dir / "store/anna/big.msg", bigMessage); },
-       writes + "out\\anna\\000000000000000002.MAI: DISK (the rest of store\\anna\\big.msg was "
+       writes + "out/anna/000000000000000002.MAI: DISK (the rest of store/anna/big.msg was "
                 "not exported)\n",
        diskFull},
   };
@@ -323,7 +323,7 @@ TEST(PlenvarTest, WritersChangeNothing) {
       for (std::size_t f = pick(4); f > 0; --f) {
         std::string text;
         for (std::size_t l = pick(40); l > 0; --l) text += std::string(lines[pick(8)]) + "\r\n";
-        store[folder + std::string(f == 3 && pick(4) == 0 ? "n\\o.msg" : "m") + std::to_string(f) +
+        store[folder + std::string(f == 3 && pick(4) == 0 ? "n/o.msg" : "m") + std::to_string(f) +
               ".msg"] = text;
       }
       const std::size_t fault = pick(6);

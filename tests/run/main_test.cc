@@ -74,6 +74,33 @@ TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
             "Files\\Corvane\\Postoffices\\Domain\\MAILROOT /M:*.msg");
 }
 
+// GNU-style --help and --version where a command-line tool is expected to
+// have them (POSIX); elsewhere, and in any other spelling, as ever.
+TEST(MainTest, HelpAndVersion) {
+  const int helped = platform::kHelpOptions ? kExitClean : kExitUsage;
+  const struct {
+    const char* commandLine;
+    int status;
+    std::string text;
+  } cases[] = {
+      {"--help", helped, kUsageText},
+      {"--version", platform::kHelpOptions ? kExitClean : kExitUsage,
+       platform::kHelpOptions ? kVersionText : kUsageText},
+      {"--help --version", kExitUsage, kUsageText},
+      {"--HELP", kExitUsage, kUsageText},
+  };
+  for (const auto& c : cases) {
+    RunResult run = RunMain(c.commandLine);
+    EXPECT_EQ(run.status, c.status) << c.commandLine;
+    ASSERT_EQ(run.notices.size(), 1u) << c.commandLine;
+    EXPECT_EQ(run.notices[0].text, c.text) << c.commandLine;
+    EXPECT_EQ(run.notices[0].style, kIconInformation) << c.commandLine;
+  }
+  const std::string version = kVersionText;
+  EXPECT_EQ(version.rfind("plenvar ", 0), 0u) << version;
+  EXPECT_EQ(version.find_first_not_of("0123456789.", 8), std::string::npos) << version;
+}
+
 TEST(WriterThreadsTest, OneToSixtyFourOrOnePerCoreUpToEight) {
   const struct {
     const char* commandLine;
@@ -121,7 +148,7 @@ TEST(MainTest, FailuresTurnTheNoticeIntoAWarning) {
   EXPECT_EQ(run.notices[0].style, kIconWarning);
   EXPECT_EQ(run.notices[0].text.rfind("Export Completed with errors\r\n"
                                       "Folders that could not be opened: 1\r\n" +
-                                          Arg(dir.Sub("missing")) + ": ",
+                                          platform::DisplayPath(Arg(dir.Sub("missing"))) + ": ",
                                       0),
             0u)
       << run.notices[0].text;
@@ -133,9 +160,9 @@ TEST(MainTest, FailuresTurnTheNoticeIntoAWarning) {
 
 TEST(CompletionNoticeTest, CountsPerKindThenTenPathsThenTheRest) {
   ExportReport report;
-  for (int i = 1; i <= 11; ++i) report.Fail(kMailFileNotRead, "m" + std::to_string(i) + ": gone");
-  report.Fail(kMessageNotWritten, "w: full");
-  report.Fail(kNotRegularFile, "p: not a regular file");
+  for (int i = 1; i <= 11; ++i) report.Fail({kMailFileNotRead, "m" + std::to_string(i), "gone"});
+  report.Fail({kMessageNotWritten, "w", "full"});
+  report.Fail({kNotRegularFile, "p", "not a regular file"});
   const Notice notice = CompletionNotice(report);
   EXPECT_EQ(notice.text,
             "Export Completed with errors\r\n"

@@ -113,7 +113,8 @@ TEST(RunExportTest, MissingSourceIsAFailure) {
   ExportReport report = RunExport(dir.Sub("missing"), dir.Sub("out"), "*.*");
   EXPECT_EQ(report.counts[kFolderNotOpened], 1);
   ASSERT_EQ(report.failures.size(), 1u);
-  EXPECT_EQ(report.failures[0].rfind(dir.Sub("missing") + ": ", 0), 0u) << report.failures[0];
+  EXPECT_EQ(report.failures[0].path, dir.Sub("missing"));
+  EXPECT_FALSE(report.failures[0].reason.empty());
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
 }
 
@@ -178,13 +179,13 @@ TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
 
 TEST(ExportReportTest, CountsAllListsTen) {
   ExportReport report;
-  for (int i = 0; i < 12; ++i) report.Fail(kMailFileNotRead, "f" + std::to_string(i));
-  report.Fail(kFolderNotOpened, "d");
+  for (int i = 0; i < 12; ++i) report.Fail({kMailFileNotRead, "f" + std::to_string(i), "gone"});
+  report.Fail({kFolderNotOpened, "d", "gone"});
   EXPECT_EQ(report.total, 13);
   EXPECT_EQ(report.counts[kMailFileNotRead], 12);
   EXPECT_EQ(report.counts[kFolderNotOpened], 1);
   ASSERT_EQ(report.failures.size(), 10u);
-  EXPECT_EQ(report.failures.back(), "f9");
+  EXPECT_EQ(report.failures.back().path, "f9");
 }
 
 #ifndef _WIN32

@@ -18,9 +18,9 @@ std::string NativePath(std::string path) {
   return path;
 }
 
-Error SystemError(const std::string& path, int error) {
-  return Error(path + ": " + std::strerror(error));
-}
+std::string DisplayPath(std::string path) { return NativePath(std::move(path)); }
+
+Error SystemError(const std::string& path, int error) { return Error(path, std::strerror(error)); }
 
 namespace {
 
@@ -43,7 +43,7 @@ void OpenForReading(const std::string& path, InputFile* file) {
   }
   if (!S_ISREG(st.st_mode)) {
     ::close(fd);
-    throw Error(path + ": not a regular file");
+    throw Error(path, "not a regular file");
   }
   file->handle = fd;
   file->path = path;

@@ -5,6 +5,8 @@
 
 namespace plenvar::platform {
 
+const bool kHelpOptions = true;
+
 // The arguments joined by single spaces. A "/" inside a word is a POSIX path
 // separator and becomes the program's "\"; a "/" that starts a word starts an
 // option ("/S:", "/SILENT").

@@ -18,7 +18,7 @@ Error SystemError(const std::string& path, unsigned long error) {
          (reason.back() == '\r' || reason.back() == '\n' || reason.back() == ' ')) {
     reason.pop_back();
   }
-  return Error(path + ": " + reason);
+  return Error(path, reason);
 }
 
 namespace {
@@ -37,13 +37,15 @@ std::int64_t ModifiedOf(HANDLE handle) {
 
 }  // namespace
 
+std::string DisplayPath(std::string path) { return path; }
+
 void OpenForReading(const std::string& path, InputFile* file) {
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
-    throw Error(path + ": not a regular file");
+    throw Error(path, "not a regular file");
   }
   file->handle = reinterpret_cast<std::intptr_t>(handle);
   file->path = path;

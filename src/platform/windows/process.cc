@@ -5,6 +5,8 @@
 
 namespace plenvar::platform {
 
+const bool kHelpOptions = false;
+
 // The line exactly as the process received it, less the program's name (quoted
 // or not) and the blanks after it; quotes in the rest stay for the options.
 std::string CommandLine(int, char**) {
