@@ -56,6 +56,17 @@ void RenameReplacing(const std::string& from, const std::string& to);
 // Removes a file; quiet when there is none.
 void RemoveFile(const std::string& path);
 
+// A file written front to back, such as a log.
+struct OutputFile {
+  std::intptr_t handle = -1;
+  std::string path;
+};
+// Creates the file or empties it.
+void CreateForWriting(const std::string& path, OutputFile* file);
+void Append(OutputFile& file, std::string_view data);
+// Safe to call on a file that is not open.
+void Close(OutputFile& file);
+
 // What a folder listing holds. Files are regular files and links to them;
 // folders are directories and links to them; anything else (FIFO, socket,
 // device, dangling link) is Other and must never be opened.
@@ -108,6 +119,8 @@ bool FolderExists(const std::string& path);
 // The identity of the folder at `path` (links followed); false when there is
 // no folder there.
 bool FolderIdOf(const std::string& path, FolderId* id);
+// The identity of whatever is at `path`, a file or a folder; false when none.
+bool EntryIdOf(const std::string& path, FolderId* id);
 
 // Puts every file and folder written on the file system that holds `folder`
 // on stable storage, before the run may say it is done.

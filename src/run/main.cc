@@ -1,6 +1,9 @@
+#include <ctime>
+#include <memory>
 #include <thread>
 
 #include "run/run.h"
+#include "walk/run_log.h"
 
 namespace plenvar {
 
@@ -9,8 +12,14 @@ const char kUsageText[] =
     "Eg: /S:C:\\LegacyMailStore\\Domain\\Mailboxes "
     "/T:C:\\Program Files\\Corvane\\Postoffices\\Domain\\MAILROOT /M:*.msg";
 
-platform::Notice CompletionNotice(const ExportReport& report) {
-  if (report.total == 0) return {"Export Completed", "Done", platform::kIconInformation};
+platform::Notice CompletionNotice(const ExportReport& report, bool listOnly) {
+  const std::string done = listOnly ? "List Completed" : "Export Completed";
+  // A dry run tells what an export would write.
+  const std::string totals = !listOnly ? ""
+                                       : "\r\nMail files: " + std::to_string(report.mailFiles) +
+                                             "\r\nMessages: " + std::to_string(report.messages) +
+                                             "\r\nBytes: " + std::to_string(report.bytes);
+  if (report.total == 0) return {done + totals, "Done", platform::kIconInformation};
   static const char* const kLabels[kFailureKinds] = {
       "Folders that could not be opened: ",
       "Mail files that could not be read: ",
@@ -18,8 +27,9 @@ platform::Notice CompletionNotice(const ExportReport& report) {
       "Selected entries that are not regular files: ",
       "Mail files that changed while they were read: ",
       "Target file systems that could not be flushed to disk: ",
+      "Log files that could not be written: ",
   };
-  std::string text = "Export Completed with errors";
+  std::string text = done + " with errors";
   for (int kind = 0; kind < kFailureKinds; ++kind) {
     if (report.counts[kind] > 0)
       text += "\r\n" + (kLabels[kind] + std::to_string(report.counts[kind]));
@@ -30,7 +40,7 @@ platform::Notice CompletionNotice(const ExportReport& report) {
   }
   const std::int64_t unlisted = report.total - static_cast<std::int64_t>(report.failures.size());
   if (unlisted > 0) text += "\r\nand " + std::to_string(unlisted) + " more";
-  return {text, "Done", platform::kIconWarning};
+  return {text + totals, "Done", platform::kIconWarning};
 }
 
 int WriterThreads(const std::string& commandLine) {
@@ -48,6 +58,17 @@ int WriterThreads(const std::string& commandLine) {
 }
 
 const char kVersionText[] = "plenvar " PLENVAR_VERSION;
+
+namespace {
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  char text[32] = "";
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+  return text;
+}
+
+}  // namespace
 
 int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   if (platform::kHelpOptions && (commandLine == "--help" || commandLine == "--version")) {
@@ -77,8 +98,34 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
         {"/MT:n must be a number of writer threads from 1 to 64.", "Error", platform::kIconError});
     return kExitUsage;
   }
-  const ExportReport report = RunExport(sourceDirectory, targetDirectory, fileMask, writers);
-  if (commandLine.find("/SILENT") == std::string::npos) showNotice(CompletionNotice(report));
+  // Flags count only in capitals, as "/SILENT" does.
+  ExportOptions options;
+  options.writers = writers;
+  options.listOnly = commandLine.find("/LIST") != std::string::npos;
+  std::unique_ptr<RunLog> log;
+  if (FindIgnoringCase(commandLine, "/LOG:") != std::string::npos) {
+    const std::string logPath = GetParameter(commandLine, "/LOG:");
+    if (logPath.empty()) {
+      showNotice({"/LOG:file parameter was not supplied.", "Error", platform::kIconError});
+      return kExitUsage;
+    }
+    log = std::make_unique<RunLog>();
+    try {
+      OpenRunLog(logPath, log.get());
+    } catch (const Error& e) {
+      showNotice({"/LOG:file could not be created: " +
+                      platform::Printable(platform::DisplayPath(e.path) + ": " + e.reason),
+                  "Error", platform::kIconError});
+      return kExitUsage;
+    }
+    LogLine(*log, {"run", PLENVAR_VERSION, options.listOnly ? "list" : "export",
+                   platform::DisplayPath(sourceDirectory), platform::DisplayPath(targetDirectory),
+                   fileMask, std::to_string(writers), UtcNow()});
+    options.log = log.get();
+  }
+  const ExportReport report = RunExport(sourceDirectory, targetDirectory, fileMask, options);
+  if (commandLine.find("/SILENT") == std::string::npos)
+    showNotice(CompletionNotice(report, options.listOnly));
   return report.total == 0 ? kExitClean : kExitWithFailures;
 }
 

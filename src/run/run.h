@@ -32,7 +32,8 @@ extern const char kVersionText[];  // "plenvar X.Y.Z"
 
 // The completion notice: "Export Completed", or its warning form that tells
 // what failed.
-platform::Notice CompletionNotice(const ExportReport& report);
+// A dry run's notice says "List Completed" and ends with its totals.
+platform::Notice CompletionNotice(const ExportReport& report, bool listOnly = false);
 
 using NoticeFunction = std::function<void(const platform::Notice&)>;
 

@@ -1,23 +1,47 @@
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <optional>
 #include <unordered_set>
 #include <utility>
 
 #include "extract/extract.h"
 #include "walk/parallel_output.h"
+#include "walk/run_log.h"
 #include "walk/walk.h"
 
 namespace plenvar {
 
+const char* const kFailureNames[kFailureKinds] = {
+    "folder-not-opened", "mail-file-not-read", "message-not-written", "not-regular-file",
+    "mail-file-changed", "not-flushed",        "log-not-written"};
+
 void ExportReport::Fail(Failure failure) {
   ++counts[failure.kind];
   ++total;
+  if (log != nullptr)
+    LogLine(*log, {"fail", kFailureNames[failure.kind], platform::DisplayPath(failure.path),
+                   failure.reason});
   if (failures.size() < kListed) failures.push_back(std::move(failure));
+}
+
+void ExportReport::MailFileDone(const std::string& source, const std::string& targetFolder,
+                                std::int64_t first, std::int64_t count, std::int64_t size) {
+  ++mailFiles;
+  messages += count;
+  bytes += size;
+  if (log == nullptr) return;
+  const std::string from = count > 0 ? std::to_string(first) : "";
+  const std::string to = count > 0 ? std::to_string(first + count - 1) : "";
+  LogLine(*log, {"mail", platform::DisplayPath(source), platform::DisplayPath(targetFolder), from,
+                 to, std::to_string(count), std::to_string(size)});
 }
 
 namespace {
 
 struct Walk {
+  Walk(const std::string& source, const std::string& targetDirectory, const std::string& fileMask)
+      : sourceRoot(source), targetRoot(targetDirectory), mask(fileMask) {}
   const std::string& sourceRoot;
   const std::string& targetRoot;
   const std::string& mask;
@@ -28,10 +52,17 @@ struct Walk {
   std::optional<platform::FolderId> target;
   std::unordered_set<std::string> ensured;  // target folders known to exist
   std::vector<std::string> targetFolders;   // the same, in the order they were made
+  bool listOnly = false;
+  std::int64_t folders = 0;
   // With writer threads, messages and failures go through here in walk order.
   ParallelOutput* output = nullptr;
   const std::string* mailFile = nullptr;  // the one being cut, for the sink
   MessageSink sink;
+  // Without them, the messages of the mail file being cut, counted here.
+  std::int64_t first = 0, messages = 0, bytes = 0;
+  // The log file, never to be exported: its identity and its folder's.
+  std::optional<platform::FolderId> log, logFolder;
+  std::string logName;
 };
 
 void Report(Walk& walk, Failure failure) {
@@ -52,7 +83,16 @@ void LearnTarget(Walk& walk) {
   if (!walk.target && platform::FolderIdOf(walk.targetRoot, &id)) walk.target = id;
 }
 
-void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry& file) {
+bool IsTheLog(const Walk& walk, const platform::Entry& file) {
+  platform::FolderId id;
+  return file.name.size() == walk.logName.size() &&
+         FindIgnoringCase(file.name, walk.logName) == 0 && platform::EntryIdOf(file.path, &id) &&
+         id == *walk.log;
+}
+
+void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry& file,
+                bool logHere) {
+  if (logHere && IsTheLog(walk, file)) return;
   if (file.name.find('\\') != std::string::npos) {
     Report(walk, Backslashed(kMailFileNotRead, folderPath, file.name));
     return;
@@ -66,7 +106,7 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
   // of one message per mail file, checking every level of the path for every
   // file was six stat calls a message.
   bool folderExists = walk.ensured.count(targetFolder) > 0;
-  if (!folderExists) {
+  if (!folderExists && !walk.listOnly) {
     try {
       EnsureFolderPath(targetFolder);
       walk.ensured.insert(targetFolder);
@@ -78,9 +118,10 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
     LearnTarget(walk);
   }
   std::optional<Failure> failure;
+  walk.first = walk.messages = walk.bytes = 0;
   try {
     walk.mailFile = &file.path;
-    SplitMailFile(file.path, targetFolder, folderExists, walk.output ? &walk.sink : nullptr);
+    SplitMailFile(file.path, targetFolder, folderExists, &walk.sink);
   } catch (const WriteError& e) {
     failure = {
         kMessageNotWritten, e.path,
@@ -93,10 +134,11 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
     failure = {kMailFileNotRead, file.path, e.what()};
   }
   if (walk.output != nullptr) {
-    EndMailFile(*walk.output, std::move(failure));
-  } else if (failure) {
-    walk.report.Fail(std::move(*failure));
+    EndMailFile(*walk.output, file.path, targetFolder, std::move(failure));
+    return;
   }
+  walk.report.MailFileDone(file.path, targetFolder, walk.first, walk.messages, walk.bytes);
+  if (failure) walk.report.Fail(std::move(*failure));
 }
 
 // Subfolders first, with everything below them, then the folder's own files.
@@ -119,6 +161,7 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
     return;
   }
   walk.inside.push_back(folder.id);
+  ++walk.folders;
   for (const platform::Entry& sub : folder.folders) {
     if (sub.name.find('\\') != std::string::npos) {
       Report(walk, Backslashed(kFolderNotOpened, folderPath, sub.name));
@@ -126,8 +169,9 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
       ExportFolder(walk, sub.path);
     }
   }
+  const bool logHere = walk.logFolder && folder.id == *walk.logFolder;
   for (const platform::Entry& file : folder.files) {
-    if (MatchesMask(file.name, walk.mask)) ExportFile(walk, folderPath, file);
+    if (MatchesMask(file.name, walk.mask)) ExportFile(walk, folderPath, file, logHere);
   }
   walk.inside.pop_back();
 }
@@ -149,26 +193,77 @@ void FlushTargets(Walk& walk) {
   }
 }
 
+// Counts a message of the mail file being cut: numbered `number`, `size` bytes.
+void Tally(Walk& walk, std::int64_t number, std::size_t size) {
+  if (walk.messages++ == 0) walk.first = number;
+  walk.bytes += static_cast<std::int64_t>(size);
+}
+
+// Where the log is, so that the walk can pass it by.
+void LearnLog(Walk& walk, const std::string& path) {
+  const std::size_t slash = path.find_last_of('\\');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  walk.logName = slash == std::string::npos ? path : path.substr(slash + 1);
+  platform::FolderId id;
+  if (platform::EntryIdOf(path, &id)) walk.log = id;
+  if (walk.log && platform::FolderIdOf(folder, &id)) walk.logFolder = id;
+}
+
+void LogTotals(Walk& walk, RunLog& log) {
+  const ExportReport& r = walk.report;
+  std::vector<std::string> fields = {"total", std::to_string(r.folders),
+                                     std::to_string(r.mailFiles), std::to_string(r.messages),
+                                     std::to_string(r.bytes)};
+  for (const std::int64_t count : r.counts) fields.push_back(std::to_string(count));
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - log.started;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f", elapsed.count());
+  fields.push_back(seconds);
+  std::string line;
+  for (const std::string& field : fields) line += (line.empty() ? "" : "\t") + field;
+  log.pending += line + "\n";
+  FlushRunLog(log);
+}
+
 }  // namespace
 
 ExportReport RunExport(const std::string& sourceDirectory, const std::string& targetDirectory,
-                       const std::string& fileMask, int writers) {
-  Walk walk{sourceDirectory, targetDirectory, fileMask, {}, {}, {}, {}, {}, nullptr, nullptr, {}};
+                       const std::string& fileMask, const ExportOptions& options) {
+  Walk walk(sourceDirectory, targetDirectory, fileMask);
+  walk.listOnly = options.listOnly;
+  walk.report.log = options.log;
+  if (options.log != nullptr) LearnLog(walk, options.log->file.path);
   LearnTarget(walk);
-  if (writers > 1) {
-    ParallelOutputPtr output = StartParallelOutput(writers, &walk.report);
+  ParallelOutputPtr output;
+  if (options.listOnly) {
+    walk.sink = [&walk](std::string_view message, const std::string&, bool, std::string*) {
+      Tally(walk, ++MessageCount, message.size());
+    };
+  } else if (options.writers > 1) {
+    output = StartParallelOutput(options.writers, &walk.report);
     walk.output = output.get();
     walk.sink = [&walk](std::string_view message, const std::string& folder, bool exists,
                         std::string* owner) {
       HandOver(*walk.output, *walk.mailFile, message, folder, exists, owner);
     };
-    ExportFolder(walk, sourceDirectory);
-    Finish(*output);
-    walk.output = nullptr;
   } else {
-    ExportFolder(walk, sourceDirectory);
+    walk.sink = [&walk](std::string_view message, const std::string& folder, bool exists,
+                        std::string*) {
+      // Once a message file of this mail file is written, its folder exists.
+      WriteMessageFile(message, folder, exists || walk.messages > 0);
+      Tally(walk, MessageCount, message.size());
+    };
   }
+  ExportFolder(walk, sourceDirectory);
+  if (output) Finish(*output);
+  walk.output = nullptr;
+  walk.report.folders = walk.folders;
   FlushTargets(walk);
+  if (options.log != nullptr) {
+    LogTotals(walk, *options.log);
+    if (!options.log->error.empty())
+      walk.report.Fail({kLogNotWritten, options.log->file.path, options.log->error});
+  }
   return walk.report;
 }
 

@@ -37,6 +37,7 @@ struct Item {
   std::string data;       // holds the text
   std::string_view text;  // the message within data
   std::size_t bytes = 0;  // counted against kBytesCap while it waits
+  std::size_t size = 0;   // of the message
   bool folderExists = false;
   std::string error;  // why it could not be written; empty once written
   // The end of a mail file, or a failure of the walk:
@@ -59,7 +60,8 @@ struct ParallelOutput {
   bool committing = false;    // one thread commits at a time, outside the lock
   bool stopping = false;
   // Only the committing thread touches these, and the report and MessageCount.
-  bool abandoned = false;  // the current mail file lost a message file
+  bool abandoned = false;                             // the current mail file lost a message file
+  std::int64_t first = 0, messages = 0, written = 0;  // its message files so far
   // Only the cutter touches these: items are handed over in batches.
   std::vector<std::unique_ptr<Item>> outbox;
   std::size_t outbox_bytes = 0;
@@ -73,8 +75,11 @@ void CommitOne(ParallelOutput& output, Item& item) {
   if (item.kind == Item::kFailure) {
     output.report->Fail(std::move(*item.failure));
   } else if (item.kind == Item::kEndOfFile) {
+    output.report->MailFileDone(item.mailFile, item.folder, output.first, output.messages,
+                                output.written);
     if (!output.abandoned && item.failure) output.report->Fail(std::move(*item.failure));
     output.abandoned = false;
+    output.first = output.messages = output.written = 0;
   } else if (output.abandoned) {
     if (item.error.empty()) platform::RemoveFile(item.temporary);
   } else {
@@ -89,7 +94,10 @@ void CommitOne(ParallelOutput& output, Item& item) {
         platform::RemoveFile(item.temporary);
       }
     }
-    if (!error.empty()) {
+    if (error.empty()) {
+      if (output.messages++ == 0) output.first = MessageCount;
+      output.written += static_cast<std::int64_t>(item.size);
+    } else {
       output.abandoned = true;
       error.append(" (the rest of ").append(platform::DisplayPath(item.mailFile));
       output.report->Fail({kMessageNotWritten, path, error.append(" was not exported)")});
@@ -241,12 +249,16 @@ void HandOver(ParallelOutput& output, const std::string& mailFile, std::string_v
     item->text = item->data;
   }
   item->bytes = item->data.size();
+  item->size = message.size();
   Enqueue(output, std::move(item));
 }
 
-void EndMailFile(ParallelOutput& output, std::optional<Failure> failure) {
+void EndMailFile(ParallelOutput& output, const std::string& mailFile,
+                 const std::string& targetFolder, std::optional<Failure> failure) {
   auto item = std::make_unique<Item>();
   item->kind = Item::kEndOfFile;
+  item->mailFile = mailFile;
+  item->folder = targetFolder;
   item->failure = std::move(failure);
   Enqueue(output, std::move(item));
 }

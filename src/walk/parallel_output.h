@@ -40,7 +40,8 @@ void HandOver(ParallelOutput& output, const std::string& mailFile, std::string_v
 // Ends the mail file whose messages were handed over since the last call.
 // Its failure (it could not be read to the end, or it changed) is reported
 // unless one of its message files could not be written, which ended it first.
-void EndMailFile(ParallelOutput& output, std::optional<Failure> failure);
+void EndMailFile(ParallelOutput& output, const std::string& mailFile,
+                 const std::string& targetFolder, std::optional<Failure> failure);
 
 // A failure of the walk, reported in its place among the others.
 void ReportInOrder(ParallelOutput& output, Failure failure);

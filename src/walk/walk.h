@@ -21,6 +21,7 @@ enum FailureKind {
   kNotRegularFile,
   kMailFileChanged,
   kNotFlushed,
+  kLogNotWritten,
   kFailureKinds
 };
 
@@ -30,13 +31,32 @@ struct Failure {
   std::string reason;
 };
 
+struct RunLog;
+
 struct ExportReport {
   static constexpr std::size_t kListed = 10;
   std::int64_t counts[kFailureKinds] = {};
   std::int64_t total = 0;
   std::vector<Failure> failures;  // the first kListed
+  // What the run did: mail files cut, and the messages written (or, for a
+  // dry run, found) with their bytes.
+  std::int64_t folders = 0;
+  std::int64_t mailFiles = 0;
+  std::int64_t messages = 0;
+  std::int64_t bytes = 0;
+  RunLog* log = nullptr;  // every failure and mail file goes there too
 
   void Fail(Failure failure);
+  // One mail file done: `messages` message files numbered from `first`.
+  void MailFileDone(const std::string& source, const std::string& targetFolder, std::int64_t first,
+                    std::int64_t messages, std::int64_t bytes);
+};
+
+// How a run goes beyond its three parameters.
+struct ExportOptions {
+  int writers = 1;        // threads that write message files
+  bool listOnly = false;  // walk and cut, but create and write nothing in the target
+  RunLog* log = nullptr;  // the "/LOG:" file, open
 };
 
 // Position of `pattern` in `text` at or after `from`, ASCII letters compared
@@ -58,7 +78,7 @@ std::string TargetFolderOf(const std::string& sourceRoot, const std::string& tar
 // storage. Every failure is in the report. With more than one writer,
 // message files are written by that many threads, to the same result.
 ExportReport RunExport(const std::string& sourceDirectory, const std::string& targetDirectory,
-                       const std::string& fileMask, int writers = 1);
+                       const std::string& fileMask, const ExportOptions& options = {});
 
 }  // namespace plenvar
 

@@ -18,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <sstream>
 
 #include "extract/extract.h"
 #include "test_util.h"
@@ -303,6 +304,60 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
       EXPECT_EQ(ReadTree(dir.path / "out"), c.tree) << what;
     }
   }
+}
+
+// A dry run with a log, then the real run with a log, as an administrator
+// plans and audits a migration. The log lies inside the source and fits the
+// mask, and is never exported.
+TEST(PlenvarTest, DryRunAndLog) {
+  TempDir dir;
+  Tree store = kStore;
+  store["anna/tab\there.msg"] = "Received: tab\r\n";
+  MakeTree(dir.path / "store", store);
+  ASSERT_EQ(mkfifo((dir.path / "store/bob/fifo.msg").c_str(), 0600), 0);
+  const std::string bytes = std::to_string(kExported.at("anna/sent/000000000000000001.MAI").size() +
+                                           kExported.at("anna/000000000000000002.MAI").size() +
+                                           kExported.at("anna/000000000000000003.MAI").size() +
+                                           kExported.at("bob/000000000000000004.MAI").size() +
+                                           std::string("Received: tab\r\n").size());
+  Process p =
+      RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/LIST", "/LOG:store/bob/run.msg"});
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err,
+            "List Completed with errors\nSelected entries that are not regular files: 1\n"
+            "store/bob/fifo.msg: not a regular file\nMail files: 4\nMessages: 5\nBytes: " +
+                bytes + "\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
+  std::vector<std::string> lines;
+  {
+    std::istringstream log(ReadFile(dir.path / "store/bob/run.msg"));
+    for (std::string line; std::getline(log, line);) lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 7u) << ReadFile(dir.path / "store/bob/run.msg");
+  EXPECT_EQ(lines[0].rfind("run\t", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("\tlist\tstore\tout\t*.msg\t"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1], "mail\tstore/anna/sent/sent.msg\tout/anna/sent\t1\t1\t1\t" +
+                          std::to_string(kExported.at("anna/sent/000000000000000001.MAI").size()));
+  EXPECT_EQ(lines[3].rfind("mail\tstore/anna/tab\\x09here.msg\tout/anna\t4\t4\t1\t", 0), 0u)
+      << lines[3];
+  EXPECT_EQ(lines[4], "fail\tnot-regular-file\tstore/bob/fifo.msg\tnot a regular file");
+  EXPECT_EQ(lines[5].rfind("mail\tstore/bob/inbox.msg\tout/bob\t5\t5\t1\t", 0), 0u) << lines[5];
+  EXPECT_EQ(lines[6].rfind("total\t5\t4\t5\t" + bytes + "\t0\t0\t0\t1\t0\t0\t0\t", 0), 0u)
+      << lines[6];
+
+  std::filesystem::remove(dir.path / "store/bob/fifo.msg");
+  p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/LOG:store/bob/run.msg"});
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(ReadTree(dir.path / "out").size(), kExported.size() + 1);
+  const std::string log = ReadFile(dir.path / "store/bob/run.msg");
+  EXPECT_EQ(log.find("\tlist\t"), std::string::npos) << "replaced, not appended to";
+  EXPECT_EQ(log.find("store/bob/run.msg"), std::string::npos) << "the log was read as a mail file";
+  EXPECT_NE(log.find("\ntotal\t"), std::string::npos) << log;
+
+  p = RunPlenvar(dir, {"/S:store", "/T:out2", "/LOG:nowhere/run.log"});
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.err, "/LOG:file could not be created: nowhere/run.log: No such file or directory\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "out2"));
 }
 
 // Random stores with faults, run with one writer and with several: the trees,

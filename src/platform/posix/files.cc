@@ -124,6 +124,23 @@ void RenameReplacing(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) { ::unlink(NativePath(path).c_str()); }
 
+void CreateForWriting(const std::string& path, OutputFile* file) {
+  const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw SystemError(path, errno);
+  file->handle = fd;
+  file->path = path;
+}
+
+void Append(OutputFile& file, std::string_view data) {
+  if (const int error = WriteAll(static_cast<int>(file.handle), data.data(), data.size()))
+    throw SystemError(file.path, error);
+}
+
+void Close(OutputFile& file) {
+  if (file.handle >= 0) ::close(static_cast<int>(file.handle));
+  file.handle = -1;
+}
+
 void AdviseLargeBuffer(char* data, std::size_t size) {
 #ifdef MADV_HUGEPAGE
   // Only whole 2 MiB pages inside the buffer can be huge. Advice is advice: a
@@ -144,6 +161,13 @@ void MakeFolder(const std::string& path) {
 bool FolderExists(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool EntryIdOf(const std::string& path, FolderId* id) {
+  struct stat st;
+  if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0) return false;
+  *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
 }
 
 bool FolderIdOf(const std::string& path, FolderId* id) {

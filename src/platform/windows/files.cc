@@ -134,6 +134,31 @@ void RenameReplacing(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
 
+void CreateForWriting(const std::string& path, OutputFile* file) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
+  file->handle = reinterpret_cast<std::intptr_t>(handle);
+  file->path = path;
+}
+
+void Append(OutputFile& file, std::string_view data) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(file.handle);
+  while (!data.empty()) {
+    DWORD n = 0;
+    const DWORD want = data.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(data.size());
+    if (!WriteFile(handle, data.data(), want, &n, nullptr))
+      throw SystemError(file.path, GetLastError());
+    if (n == 0) throw SystemError(file.path, ERROR_WRITE_FAULT);
+    data.remove_prefix(n);
+  }
+}
+
+void Close(OutputFile& file) {
+  if (file.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file.handle));
+  file.handle = -1;
+}
+
 // Large pages on Windows need a privilege a migration tool should not ask for.
 void AdviseLargeBuffer(char*, std::size_t) {}
 

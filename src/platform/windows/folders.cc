@@ -26,6 +26,16 @@ FolderId IdOf(const std::string& path) {
 
 }  // namespace
 
+bool EntryIdOf(const std::string& path, FolderId* id) {
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  try {
+    *id = IdOf(path);
+  } catch (const Error&) {
+    return false;
+  }
+  return true;
+}
+
 bool FolderIdOf(const std::string& path, FolderId* id) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)

@@ -1,0 +1,59 @@
+#include "walk/run_log.h"
+
+namespace plenvar {
+
+namespace {
+
+// Lines are gathered and written every 64 KiB or half second: a write per
+// line would be one more system call per mail file, and a few dozen lines a
+// run may lose to a kill is a fair price.
+constexpr std::size_t kFlushBytes = 64 * 1024;
+constexpr std::chrono::milliseconds kFlushEvery{500};
+
+void AppendField(std::string_view field, std::string* line) {
+  for (const char c : field) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      line->push_back(c);
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      line->append("\\x");
+      line->push_back(kHex[byte >> 4]);
+      line->push_back(kHex[byte & 15]);
+    }
+  }
+}
+
+}  // namespace
+
+void OpenRunLog(const std::string& path, RunLog* log) {
+  platform::CreateForWriting(path, &log->file);
+  log->started = log->flushed = std::chrono::steady_clock::now();
+}
+
+void LogLine(RunLog& log, std::initializer_list<std::string_view> fields) {
+  bool first = true;
+  for (std::string_view field : fields) {
+    if (!first) log.pending.push_back('\t');
+    AppendField(field, &log.pending);
+    first = false;
+  }
+  log.pending.push_back('\n');
+  if (log.pending.size() >= kFlushBytes ||
+      std::chrono::steady_clock::now() - log.flushed >= kFlushEvery) {
+    FlushRunLog(log);
+  }
+}
+
+void FlushRunLog(RunLog& log) {
+  log.flushed = std::chrono::steady_clock::now();
+  if (log.pending.empty() || !log.error.empty()) return;
+  try {
+    platform::Append(log.file, log.pending);
+  } catch (const Error& e) {
+    log.error = e.reason;
+  }
+  log.pending.clear();
+}
+
+}  // namespace plenvar

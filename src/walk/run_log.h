@@ -1,0 +1,44 @@
+// The "/LOG:" file: a tab-separated account of a run, written as it goes, so
+// that an interrupted run leaves its log up to that point. Lines:
+//   run    version  export|list  source  target  mask  writers  started (UTC)
+//   mail   source file  target folder  first  last  messages  bytes
+//   fail   kind  path  reason
+//   total  folders  mail files  messages  bytes  failures of each kind  seconds
+#ifndef PLENVAR_WALK_RUN_LOG_H_
+#define PLENVAR_WALK_RUN_LOG_H_
+
+#include <chrono>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace plenvar {
+
+struct RunLog {
+  platform::OutputFile file;
+  std::string pending;  // lines not yet written
+  std::chrono::steady_clock::time_point started;
+  std::chrono::steady_clock::time_point flushed;
+  std::string error;  // why the first write that failed did; empty while all went well
+  RunLog() = default;
+  RunLog(const RunLog&) = delete;
+  RunLog& operator=(const RunLog&) = delete;
+  ~RunLog() { platform::Close(file); }
+};
+
+// Creates or replaces the log; failures throw Error.
+void OpenRunLog(const std::string& path, RunLog* log);
+
+// One line of fields. Tabs and other control characters in a field are
+// written as \xHH, so that every line splits into the same columns.
+void LogLine(RunLog& log, std::initializer_list<std::string_view> fields);
+
+// Writes what is pending. A failure is kept in log.error, not thrown: the
+// export goes on, and the run reports it at the end.
+void FlushRunLog(RunLog& log);
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_WALK_RUN_LOG_H_
