@@ -42,8 +42,10 @@ using MessageSink = std::function<void(std::string_view message, const std::stri
 
 // folderExists spares the folder creation before the first message file.
 // Without a sink, every message is written at once with WriteMessageFile.
+// bytesRead, when given, receives how much of the file was read.
 void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder,
-                   bool folderExists = false, const MessageSink* sink = nullptr);
+                   bool folderExists = false, const MessageSink* sink = nullptr,
+                   std::uint64_t* bytesRead = nullptr);
 
 // 1-based position of the earliest header keyword anywhere in text, or 0.
 std::size_t FindFirstHeader(std::string_view text);

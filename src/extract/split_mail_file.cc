@@ -24,7 +24,7 @@ bool IsTrigger(const char* line, std::size_t length) {
 // searching backwards from every trigger line, which is quadratic on a file
 // with many trigger lines and no empty line.
 void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder,
-                   bool folderExists, const MessageSink* sink) {
+                   bool folderExists, const MessageSink* sink, std::uint64_t* bytesRead) {
   platform::LineReader reader;
   platform::OpenLines(sourcePath, &reader);
   // One buffer for the whole run, with room for the whole file: its pages are
@@ -97,6 +97,7 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
   std::size_t header = FindFirstHeader(tail);
   // The working text is not used after the last message: a sink may take it.
   if (header > 0) emit(tail.substr(header - 1), &work);
+  if (bytesRead != nullptr) *bytesRead = reader.file.bytes_read;
   if (platform::ChangedSinceOpened(reader.file))
     throw ChangedError(sourcePath, "changed while it was read");
 }

@@ -121,6 +121,8 @@ bool FolderExists(const std::string& path);
 bool FolderIdOf(const std::string& path, FolderId* id);
 // The identity of whatever is at `path`, a file or a folder; false when none.
 bool EntryIdOf(const std::string& path, FolderId* id);
+// The size of the file at `path` (links followed); false when it has none.
+bool FileSizeOf(const std::string& path, std::uint64_t* size);
 
 // Puts every file and folder written on the file system that holds `folder`
 // on stable storage, before the run may say it is done.
@@ -142,6 +144,13 @@ struct Notice {
 
 // Shows a notice and returns once the user has seen it.
 void ShowNotice(const Notice& notice);
+
+// A line of progress, where someone watches: on POSIX when standard error is
+// a terminal; never on Windows, where the program has no console.
+bool ProgressWanted();
+// Draws the line over the last one; ClearProgress removes it.
+void ShowProgress(std::string_view line);
+void ClearProgress();
 
 // A path of the program's own text as the system writes it: with "/" on
 // POSIX, as it is on Windows.

@@ -123,9 +123,17 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
                    fileMask, std::to_string(writers), UtcNow()});
     options.log = log.get();
   }
+  const bool silent = commandLine.find("/SILENT") != std::string::npos;
+  std::unique_ptr<ProgressLine> progress;
+  if (!silent && platform::ProgressWanted()) {
+    progress = std::make_unique<ProgressLine>();
+    progress->total = MeasureStore(sourceDirectory, targetDirectory, fileMask);
+    progress->started = std::chrono::steady_clock::now();
+    options.onMailFile = [&progress](const Progress& done) { UpdateProgress(*progress, done); };
+  }
   const ExportReport report = RunExport(sourceDirectory, targetDirectory, fileMask, options);
-  if (commandLine.find("/SILENT") == std::string::npos)
-    showNotice(CompletionNotice(report, options.listOnly));
+  if (progress && progress->drawn) platform::ClearProgress();
+  if (!silent) showNotice(CompletionNotice(report, options.listOnly));
   return report.total == 0 ? kExitClean : kExitWithFailures;
 }
 

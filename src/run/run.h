@@ -2,6 +2,7 @@
 #ifndef PLENVAR_RUN_RUN_H_
 #define PLENVAR_RUN_RUN_H_
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -36,6 +37,18 @@ extern const char kVersionText[];  // "plenvar X.Y.Z"
 platform::Notice CompletionNotice(const ExportReport& report, bool listOnly = false);
 
 using NoticeFunction = std::function<void(const platform::Notice&)>;
+
+// The progress line of a run watched on a terminal.
+struct ProgressLine {
+  StoreSize total;
+  std::chrono::steady_clock::time_point started;
+  std::chrono::steady_clock::time_point shown;
+  bool drawn = false;
+};
+// "1,234/45,701 mail files  12.3/200.0 MB  3,456 messages  45.6 MB/s  0:12 left"
+std::string FormatProgress(const StoreSize& total, const Progress& done, double seconds);
+// Redraws the line, at most ten times a second.
+void UpdateProgress(ProgressLine& line, const Progress& done);
 
 // Runs the program for one command-line text; returns the exit status.
 int Main(const std::string& commandLine, const NoticeFunction& showNotice);

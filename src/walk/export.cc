@@ -60,6 +60,8 @@ struct Walk {
   MessageSink sink;
   // Without them, the messages of the mail file being cut, counted here.
   std::int64_t first = 0, messages = 0, bytes = 0;
+  Progress progress;
+  std::function<void(const Progress&)> onMailFile;
   // The log file, never to be exported: its identity and its folder's.
   std::optional<platform::FolderId> log, logFolder;
   std::string logName;
@@ -119,9 +121,10 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
   }
   std::optional<Failure> failure;
   walk.first = walk.messages = walk.bytes = 0;
+  std::uint64_t bytesRead = 0;
   try {
     walk.mailFile = &file.path;
-    SplitMailFile(file.path, targetFolder, folderExists, &walk.sink);
+    SplitMailFile(file.path, targetFolder, folderExists, &walk.sink, &bytesRead);
   } catch (const WriteError& e) {
     failure = {
         kMessageNotWritten, e.path,
@@ -132,6 +135,11 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
     failure = {kMailFileNotRead, e.path, e.reason};
   } catch (const std::exception& e) {
     failure = {kMailFileNotRead, file.path, e.what()};
+  }
+  if (walk.onMailFile) {
+    ++walk.progress.mailFiles;
+    walk.progress.bytes += static_cast<std::int64_t>(bytesRead);
+    walk.onMailFile(walk.progress);
   }
   if (walk.output != nullptr) {
     EndMailFile(*walk.output, file.path, targetFolder, std::move(failure));
@@ -231,12 +239,14 @@ ExportReport RunExport(const std::string& sourceDirectory, const std::string& ta
                        const std::string& fileMask, const ExportOptions& options) {
   Walk walk(sourceDirectory, targetDirectory, fileMask);
   walk.listOnly = options.listOnly;
+  walk.onMailFile = options.onMailFile;
   walk.report.log = options.log;
   if (options.log != nullptr) LearnLog(walk, options.log->file.path);
   LearnTarget(walk);
   ParallelOutputPtr output;
   if (options.listOnly) {
     walk.sink = [&walk](std::string_view message, const std::string&, bool, std::string*) {
+      ++walk.progress.messages;
       Tally(walk, ++MessageCount, message.size());
     };
   } else if (options.writers > 1) {
@@ -244,12 +254,14 @@ ExportReport RunExport(const std::string& sourceDirectory, const std::string& ta
     walk.output = output.get();
     walk.sink = [&walk](std::string_view message, const std::string& folder, bool exists,
                         std::string* owner) {
+      ++walk.progress.messages;
       HandOver(*walk.output, *walk.mailFile, message, folder, exists, owner);
     };
   } else {
     walk.sink = [&walk](std::string_view message, const std::string& folder, bool exists,
                         std::string*) {
       // Once a message file of this mail file is written, its folder exists.
+      ++walk.progress.messages;
       WriteMessageFile(message, folder, exists || walk.messages > 0);
       Tally(walk, MessageCount, message.size());
     };

@@ -4,6 +4,7 @@
 #define PLENVAR_WALK_WALK_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,12 +53,30 @@ struct ExportReport {
                     std::int64_t messages, std::int64_t bytes);
 };
 
+// How far a run has come, after each mail file.
+struct Progress {
+  std::int64_t mailFiles = 0;
+  std::int64_t bytes = 0;     // of the mail files done
+  std::int64_t messages = 0;  // cut from them
+};
+
 // How a run goes beyond its three parameters.
 struct ExportOptions {
   int writers = 1;        // threads that write message files
   bool listOnly = false;  // walk and cut, but create and write nothing in the target
   RunLog* log = nullptr;  // the "/LOG:" file, open
+  std::function<void(const Progress&)> onMailFile;  // called in the walk's thread
 };
+
+// What a run will have to do: the selected mail files and their bytes, found
+// by the same walk without reading them. Counting changes nothing about the
+// run itself.
+struct StoreSize {
+  std::int64_t mailFiles = 0;
+  std::int64_t bytes = 0;
+};
+StoreSize MeasureStore(const std::string& sourceDirectory, const std::string& targetDirectory,
+                       const std::string& fileMask);
 
 // Position of `pattern` in `text` at or after `from`, ASCII letters compared
 // ignoring case; npos when absent.

@@ -2,6 +2,7 @@
 // streams, exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -358,6 +359,46 @@ TEST(PlenvarTest, DryRunAndLog) {
   EXPECT_EQ(p.status, 2);
   EXPECT_EQ(p.err, "/LOG:file could not be created: nowhere/run.log: No such file or directory\n");
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out2"));
+}
+
+// The progress line shows only on a terminal, and never with /SILENT; it is
+// cleared before the notice. Everything else runs without one.
+TEST(PlenvarTest, ProgressLineOnATerminal) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  for (const char* silent : {"", "/SILENT"}) {
+    int terminal = -1, child_end = -1;
+    ASSERT_EQ(openpty(&terminal, &child_end, nullptr, nullptr, nullptr), 0);
+    const std::string out = dir.Sub("stdout.txt");
+    const pid_t child = fork();
+    if (child == 0) {
+      if (chdir(dir.path.c_str()) != 0) _exit(126);
+      dup2(child_end, 2);
+      dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      close(terminal);
+      execl(PLENVAR_BINARY, "plenvar", "/S:store", "/T:out", "/M:*.msg", silent,
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(child_end);
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+    close(terminal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << silent;
+    if (*silent != '\0') {
+      EXPECT_EQ(shown, "");
+      EXPECT_EQ(ReadFile(out), "");
+      continue;
+    }
+    EXPECT_EQ(
+        shown.rfind("\r1/3 mail files  0.0/0.0 MB  1 messages  --.- MB/s  --:-- left\x1b[K", 0), 0u)
+        << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K") << shown;
+    EXPECT_EQ(ReadFile(out), "Export Completed\n");
+  }
 }
 
 // Random stores with faults, run with one writer and with several: the trees,

@@ -101,6 +101,30 @@ TEST(MainTest, HelpAndVersion) {
   EXPECT_EQ(version.find_first_not_of("0123456789.", 8), std::string::npos) << version;
 }
 
+TEST(FormatProgressTest, CountsMegabytesRateAndTimeLeft) {
+  const struct {
+    StoreSize total;
+    Progress done;
+    double seconds;
+    const char* line;
+  } cases[] = {
+      {{45701, 200000000},
+       {1234, 12000000, 3456},
+       2.0,
+       "1,234/45,701 mail files  12.0/200.0 MB  3,456 messages  6.0 MB/s  0:31 left"},
+      {{2, 10000000000},
+       {1, 1000000, 7},
+       1.0,
+       "1/2 mail files  1.0/10000.0 MB  7 messages  1.0 MB/s  2:46:39 left"},
+      {{3, 300}, {1, 100, 1}, 0.2, "1/3 mail files  0.0/0.0 MB  1 messages  --.- MB/s  --:-- left"},
+      // The store grew since it was counted: nothing is left, not less.
+      {{1, 100}, {2, 500, 2}, 1.0, "2/1 mail files  0.0/0.0 MB  2 messages  0.0 MB/s  0:00 left"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FormatProgress(c.total, c.done, c.seconds), c.line) << c.line;
+  }
+}
+
 TEST(WriterThreadsTest, OneToSixtyFourOrOnePerCoreUpToEight) {
   const struct {
     const char* commandLine;

@@ -170,6 +170,13 @@ bool EntryIdOf(const std::string& path, FolderId* id) {
   return true;
 }
 
+bool FileSizeOf(const std::string& path, std::uint64_t* size) {
+  struct stat st;
+  if (::stat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  *size = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
 bool FolderIdOf(const std::string& path, FolderId* id) {
   struct stat st;
   if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))

@@ -1,4 +1,6 @@
-// POSIX command line and notices.
+// POSIX command line, notices and the progress line.
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -54,6 +56,21 @@ void ShowNotice(const Notice& notice) {
   }
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);
+}
+
+bool ProgressWanted() { return ::isatty(STDERR_FILENO) == 1; }
+
+void ShowProgress(std::string_view line) {
+  // Back to the line's start, the new text, then erase what the old one had
+  // beyond it.
+  const std::string text = "\r" + Printable(line) + "\x1b[K";
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+void ClearProgress() {
+  std::fputs("\r\x1b[K", stderr);
+  std::fflush(stderr);
 }
 
 }  // namespace plenvar::platform

@@ -31,4 +31,9 @@ void ShowNotice(const Notice& notice) {
               MB_OK | static_cast<UINT>(notice.style));
 }
 
+// A GUI program has no console to draw on.
+bool ProgressWanted() { return false; }
+void ShowProgress(std::string_view) {}
+void ClearProgress() {}
+
 }  // namespace plenvar::platform
