@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdio>
 
 #include "run/run.h"
@@ -14,7 +15,7 @@ std::string Grouped(std::int64_t n) {
 }
 
 std::string Clock(double seconds) {
-  const auto s = static_cast<long long>(seconds + 0.5);
+  const long long s = std::llround(seconds);
   char text[32];
   if (s >= 3600) {
     std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);

@@ -217,19 +217,14 @@ void LearnLog(Walk& walk, const std::string& path) {
   if (walk.log && platform::FolderIdOf(folder, &id)) walk.logFolder = id;
 }
 
-void LogTotals(Walk& walk, RunLog& log) {
-  const ExportReport& r = walk.report;
-  std::vector<std::string> fields = {"total", std::to_string(r.folders),
-                                     std::to_string(r.mailFiles), std::to_string(r.messages),
-                                     std::to_string(r.bytes)};
-  for (const std::int64_t count : r.counts) fields.push_back(std::to_string(count));
+void LogTotals(const ExportReport& r, RunLog& log) {
+  std::string line = "total\t" + std::to_string(r.folders) + "\t" + std::to_string(r.mailFiles) +
+                     "\t" + std::to_string(r.messages) + "\t" + std::to_string(r.bytes);
+  for (const std::int64_t count : r.counts) line += "\t" + std::to_string(count);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - log.started;
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.3f", elapsed.count());
-  fields.push_back(seconds);
-  std::string line;
-  for (const std::string& field : fields) line += (line.empty() ? "" : "\t") + field;
-  log.pending += line + "\n";
+  std::snprintf(seconds, sizeof seconds, "\t%.3f\n", elapsed.count());
+  log.pending += line + seconds;
   FlushRunLog(log);
 }
 
@@ -272,7 +267,7 @@ ExportReport RunExport(const std::string& sourceDirectory, const std::string& ta
   walk.report.folders = walk.folders;
   FlushTargets(walk);
   if (options.log != nullptr) {
-    LogTotals(walk, *options.log);
+    LogTotals(walk.report, *options.log);
     if (!options.log->error.empty())
       walk.report.Fail({kLogNotWritten, options.log->file.path, options.log->error});
   }

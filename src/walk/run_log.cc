@@ -7,7 +7,7 @@ namespace {
 // Lines are gathered and written every 64 KiB or half second: a write per
 // line would be one more system call per mail file, and a few dozen lines a
 // run may lose to a kill is a fair price.
-constexpr std::size_t kFlushBytes = 64 * 1024;
+constexpr std::size_t kFlushBytes = std::size_t{64} * 1024;
 constexpr std::chrono::milliseconds kFlushEvery{500};
 
 void AppendField(std::string_view field, std::string* line) {
