@@ -56,6 +56,10 @@ std::size_t FindFirstHeader(std::string_view text);
 void WriteMessageFile(std::string_view message, const std::string& targetFolder,
                       bool folderExists = false);
 
+// Makes the last level of a message file's folder before the first message
+// file; a failure is ignored, since the write that follows reports it.
+void MakeLastFolderLevel(const std::string& targetFolder);
+
 // "000000000000000042.MAI" for 42.
 std::string MessageFileName(std::int64_t number);
 

@@ -14,15 +14,17 @@ std::string MessageFileName(std::int64_t number) {
   return name;
 }
 
+void MakeLastFolderLevel(const std::string& targetFolder) {
+  try {
+    platform::MakeFolder(targetFolder);
+  } catch (const Error&) {
+    // It normally exists already; if it truly is missing, the write says so.
+  }
+}
+
 void WriteMessageFile(std::string_view message, const std::string& targetFolder,
                       bool folderExists) {
-  if (!folderExists) {
-    try {
-      platform::MakeFolder(targetFolder);
-    } catch (const Error&) {
-      // It normally exists already; if it truly is missing, the write says so.
-    }
-  }
+  if (!folderExists) MakeLastFolderLevel(targetFolder);
   ++MessageCount;  // before the write: a failed message still uses its number
   try {
     platform::WriteFileAtomically(targetFolder + "\\" + MessageFileName(MessageCount), message);

@@ -156,6 +156,10 @@ void ClearProgress();
 // POSIX, as it is on Windows.
 std::string DisplayPath(std::string path);
 
+// Appends text with every control character (C0 and DEL) written as "\xHH":
+// the escape of notices on a terminal and of the log's fields.
+void AppendEscaped(std::string_view text, std::string* out);
+
 // Text from the store (a name, a reason) as it may be shown: where notices go
 // to a terminal, control characters become "\xHH" so that a name cannot move
 // the cursor or forge a line; elsewhere the text is kept as it is.

@@ -25,6 +25,12 @@ void ExportReport::Fail(Failure failure) {
   if (failures.size() < kListed) failures.push_back(std::move(failure));
 }
 
+Failure NotWritten(const std::string& messageFile, std::string reason,
+                   const std::string& mailFile) {
+  reason.append(" (the rest of ").append(platform::DisplayPath(mailFile));
+  return {kMessageNotWritten, messageFile, reason.append(" was not exported)")};
+}
+
 void ExportReport::MailFileDone(const std::string& source, const std::string& targetFolder,
                                 std::int64_t first, std::int64_t count, std::int64_t size) {
   ++mailFiles;
@@ -126,9 +132,7 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
     walk.mailFile = &file.path;
     SplitMailFile(file.path, targetFolder, folderExists, &walk.sink, &bytesRead);
   } catch (const WriteError& e) {
-    failure = {
-        kMessageNotWritten, e.path,
-        e.reason + " (the rest of " + platform::DisplayPath(file.path) + " was not exported)"};
+    failure = NotWritten(e.path, e.reason, file.path);
   } catch (const ChangedError& e) {
     failure = {kMailFileChanged, e.path, e.reason + " (what was read was exported)"};
   } catch (const Error& e) {
@@ -158,16 +162,10 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
     Report(walk, {kFolderNotOpened, e.path, e.reason});
     return;
   }
-  // Identity, not path text: a link, another spelling or letter case of the
-  // target is still the target. A target equal to the source is walked.
-  if (!walk.inside.empty() && walk.target && folder.id == *walk.target &&
-      !(walk.inside.front() == *walk.target)) {
-    return;
-  }
-  if (std::find(walk.inside.begin(), walk.inside.end(), folder.id) != walk.inside.end()) {
+  const Passing passing = PassesBy(walk.inside, walk.target, folder.id);
+  if (passing == Passing::kLoop)
     Report(walk, {kFolderNotOpened, folderPath, "a link back to a folder above it"});
-    return;
-  }
+  if (passing != Passing::kNone) return;
   walk.inside.push_back(folder.id);
   ++walk.folders;
   for (const platform::Entry& sub : folder.folders) {
@@ -183,6 +181,21 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
   }
   walk.inside.pop_back();
 }
+
+}  // namespace
+
+Passing PassesBy(const std::vector<platform::FolderId>& inside,
+                 const std::optional<platform::FolderId>& target,
+                 const platform::FolderId& folder) {
+  // Identity, not path text: a link, another spelling or letter case of the
+  // target is still the target.
+  if (!inside.empty() && target && folder == *target && !(inside.front() == *target))
+    return Passing::kTarget;
+  if (std::find(inside.begin(), inside.end(), folder) != inside.end()) return Passing::kLoop;
+  return Passing::kNone;
+}
+
+namespace {
 
 // One flush per file system written to, however many folders it holds.
 void FlushTargets(Walk& walk) {
@@ -262,7 +275,7 @@ ExportReport RunExport(const std::string& sourceDirectory, const std::string& ta
     };
   }
   ExportFolder(walk, sourceDirectory);
-  if (output) Finish(*output);
+  output.reset();  // waits for every message file
   walk.output = nullptr;
   walk.report.folders = walk.folders;
   FlushTargets(walk);

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -25,12 +24,7 @@ void MeasureFolder(Measure& measure, const std::string& folderPath) {
   } catch (const Error&) {
     return;
   }
-  const auto& inside = measure.inside;
-  if ((!inside.empty() && measure.target && folder.id == *measure.target &&
-       !(inside.front() == *measure.target)) ||
-      std::find(inside.begin(), inside.end(), folder.id) != inside.end()) {
-    return;
-  }
+  if (PassesBy(measure.inside, measure.target, folder.id) != Passing::kNone) return;
   measure.inside.push_back(folder.id);
   for (const platform::Entry& sub : folder.folders) {
     if (sub.name.find('\\') == std::string::npos) MeasureFolder(measure, sub.path);

@@ -99,8 +99,7 @@ void CommitOne(ParallelOutput& output, Item& item) {
       output.written += static_cast<std::int64_t>(item.size);
     } else {
       output.abandoned = true;
-      error.append(" (the rest of ").append(platform::DisplayPath(item.mailFile));
-      output.report->Fail({kMessageNotWritten, path, error.append(" was not exported)")});
+      output.report->Fail(NotWritten(path, std::move(error), item.mailFile));
     }
   }
 }
@@ -128,13 +127,7 @@ void Commit(ParallelOutput& output, std::unique_lock<std::mutex>& lock) {
 }
 
 void Write(Item& item) {
-  if (!item.folderExists) {
-    try {
-      platform::MakeFolder(item.folder);
-    } catch (const std::exception&) {
-      // It normally exists already; if it truly is missing, the write says so.
-    }
-  }
+  if (!item.folderExists) MakeLastFolderLevel(item.folder);
   try {
     platform::WriteNewFile(item.temporary, item.text);
   } catch (const Error& e) {

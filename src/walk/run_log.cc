@@ -10,20 +10,6 @@ namespace {
 constexpr std::size_t kFlushBytes = std::size_t{64} * 1024;
 constexpr std::chrono::milliseconds kFlushEvery{500};
 
-void AppendField(std::string_view field, std::string* line) {
-  for (const char c : field) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      line->push_back(c);
-    } else {
-      static const char kHex[] = "0123456789abcdef";
-      line->append("\\x");
-      line->push_back(kHex[byte >> 4]);
-      line->push_back(kHex[byte & 15]);
-    }
-  }
-}
-
 }  // namespace
 
 void OpenRunLog(const std::string& path, RunLog* log) {
@@ -35,7 +21,7 @@ void LogLine(RunLog& log, std::initializer_list<std::string_view> fields) {
   bool first = true;
   for (std::string_view field : fields) {
     if (!first) log.pending.push_back('\t');
-    AppendField(field, &log.pending);
+    platform::AppendEscaped(field, &log.pending);
     first = false;
   }
   log.pending.push_back('\n');

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,9 @@ struct Failure {
   std::string path;  // in the program's own text
   std::string reason;
 };
+
+// A message file that could not be written; it ends its mail file.
+Failure NotWritten(const std::string& messageFile, std::string reason, const std::string& mailFile);
 
 struct RunLog;
 
@@ -83,6 +87,14 @@ StoreSize MeasureStore(const std::string& sourceDirectory, const std::string& ta
 std::size_t FindIgnoringCase(std::string_view text, std::string_view pattern, std::size_t from = 0);
 
 bool MatchesMask(std::string_view fileName, std::string_view mask);
+
+// Why a walk passes by a folder it has opened, given the folders on its path
+// (the root first) and the target root's identity once it exists: the target
+// tree, unless the target is the source itself, or a link back to a folder
+// the walk is already inside.
+enum class Passing { kNone, kTarget, kLoop };
+Passing PassesBy(const std::vector<platform::FolderId>& inside,
+                 const std::optional<platform::FolderId>& target, const platform::FolderId& folder);
 
 // Creates every missing folder along path. Failures throw Error.
 void EnsureFolderPath(const std::string& path);

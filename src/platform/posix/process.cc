@@ -26,18 +26,7 @@ std::string CommandLine(int argc, char** argv) {
 
 std::string Printable(std::string_view text) {
   std::string shown;
-  shown.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      shown += c;
-    } else {
-      static const char kHex[] = "0123456789abcdef";
-      shown += "\\x";
-      shown += kHex[byte >> 4];
-      shown += kHex[byte & 15];
-    }
-  }
+  AppendEscaped(text, &shown);
   return shown;
 }
 
