@@ -60,6 +60,8 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
     written = true;
   };
   while (platform::ReadLines(reader, &work)) {
+    // Once a block, not once a line: a stop asked for is seen within 256 KiB.
+    if (platform::Interruption() != 0) throw Error(sourcePath, "interrupted before its end");
     const char* const text = work.data();
     for (;;) {
       const void* cr = std::memchr(text + scan, '\r', work.size() - scan);

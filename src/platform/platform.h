@@ -61,8 +61,17 @@ struct OutputFile {
   std::intptr_t handle = -1;
   std::string path;
 };
-// Creates the file or empties it.
-void CreateForWriting(const std::string& path, OutputFile* file);
+// Creates `path`, or empties a file there whose text begins with `signature`,
+// in one step: no other file can take the name between the check and the
+// creation. Returns false, leaving an existing file of any other text as it
+// is, and opening nothing.
+bool CreateOrReplaceOwn(const std::string& path, std::string_view signature, OutputFile* file);
+// Whether a file exists at `path` whose text does not begin with `signature`:
+// what CreateOrReplaceOwn would refuse, asked without creating anything.
+bool ForeignFileAt(const std::string& path, std::string_view signature);
+// False once `file` is no longer the file at its path: removed, or another
+// file renamed over it.
+bool StillAtItsPath(const OutputFile& file);
 void Append(OutputFile& file, std::string_view data);
 // Safe to call on a file that is not open.
 void Close(OutputFile& file);
@@ -114,6 +123,8 @@ void AdviseLargeBuffer(char* data, std::size_t size);
 
 // Makes one folder level; fails when it exists or its parent is missing.
 void MakeFolder(const std::string& path);
+// Removes an empty folder; false when it cannot (not empty, not there).
+bool RemoveFolder(const std::string& path);
 // True when a folder is at `path`; a trailing "\" is accepted.
 bool FolderExists(const std::string& path);
 // The identity of the folder at `path` (links followed); false when there is
@@ -127,6 +138,28 @@ bool FileSizeOf(const std::string& path, std::uint64_t* size);
 // Puts every file and folder written on the file system that holds `folder`
 // on stable storage, before the run may say it is done.
 void FlushFileSystem(const std::string& folder);
+
+// A lock on a folder that one process at a time may hold, released when it
+// ends however it ends, and that leaves no file behind.
+struct FolderLock {
+  std::intptr_t handle = -1;
+  FolderLock() = default;
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  ~FolderLock();
+};
+// Takes the lock on the existing folder `path`; false when another holder has
+// it. Failures throw Error.
+bool LockFolder(const std::string& path, FolderLock* lock);
+
+// SIGINT, SIGTERM and SIGHUP (POSIX): the first asks the run to stop at the
+// next safe point, a second ends the process at once. Nothing on Windows,
+// where the program has no console to be interrupted from.
+void CatchInterrupts();
+// The number of the signal that asked the run to stop; 0 while none did.
+int Interruption();
+// "SIGINT" for SIGINT.
+std::string SignalName(int signal);
 
 // The program's argument text after its name.
 std::string CommandLine(int argc, char** argv);

@@ -3,5 +3,7 @@
 #include "run/run.h"
 
 int main(int argc, char** argv) {
+  // Here, not in Main: tests call Main in a process whose signals are its own.
+  plenvar::platform::CatchInterrupts();
   return plenvar::Main(plenvar::platform::CommandLine(argc, argv), plenvar::platform::ShowNotice);
 }

@@ -58,6 +58,7 @@ int WriterThreads(const std::string& commandLine) {
 }
 
 const char kVersionText[] = "plenvar " PLENVAR_VERSION;
+const char kForeignLog[] = "/LOG:file exists and is not a log of this program: ";
 
 namespace {
 
@@ -102,25 +103,62 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   ExportOptions options;
   options.writers = writers;
   options.listOnly = commandLine.find("/LIST") != std::string::npos;
-  std::unique_ptr<RunLog> log;
-  if (FindIgnoringCase(commandLine, "/LOG:") != std::string::npos) {
-    const std::string logPath = GetParameter(commandLine, "/LOG:");
-    if (logPath.empty()) {
-      showNotice({"/LOG:file parameter was not supplied.", "Error", platform::kIconError});
-      return kExitUsage;
-    }
-    log = std::make_unique<RunLog>();
+  const bool logWanted = FindIgnoringCase(commandLine, "/LOG:") != std::string::npos;
+  const std::string logPath = GetParameter(commandLine, "/LOG:");
+  if (logWanted && logPath.empty()) {
+    showNotice({"/LOG:file parameter was not supplied.", "Error", platform::kIconError});
+    return kExitUsage;
+  }
+  // What can be checked without changing anything is checked first, so that
+  // a refused run leaves nothing done.
+  const auto refuse = [&showNotice](const std::string& why, const std::string& path,
+                                    const std::string& reason = "") {
+    const std::string shown = platform::DisplayPath(path) + (reason.empty() ? "" : ": " + reason);
+    showNotice({why + platform::Printable(shown), "Error", platform::kIconError});
+    return kExitUsage;
+  };
+  try {
+    platform::OpenFolder(sourceDirectory);
+  } catch (const Error& e) {
+    return refuse("/S:SourceDirectory cannot be read: ", e.path, e.reason);
+  }
+  // A mail file or any other file is never replaced by the log.
+  if (logWanted && platform::ForeignFileAt(logPath, kLogSignature))
+    return refuse(kForeignLog, logPath);
+  platform::FolderLock lock;
+  std::string made;  // the first target level this run made, if any
+  if (!options.listOnly) {
     try {
-      OpenRunLog(logPath, log.get());
+      made = EnsureFolderPath(targetDirectory);
+      // Two runs into one target would rename each other's temporary files.
+      if (!platform::LockFolder(targetDirectory, &lock))
+        return refuse("Another run of plenvar is writing into /T:TargetDirectory: ",
+                      targetDirectory);
     } catch (const Error& e) {
-      showNotice({"/LOG:file could not be created: " +
-                      platform::Printable(platform::DisplayPath(e.path) + ": " + e.reason),
-                  "Error", platform::kIconError});
-      return kExitUsage;
+      RemoveMadeFolders(targetDirectory, made);
+      return refuse("/T:TargetDirectory could not be created: ", e.path, e.reason);
+    }
+  }
+  std::unique_ptr<RunLog> log;
+  if (logWanted) {
+    log = std::make_unique<RunLog>();
+    bool opened = false;
+    std::string why = kForeignLog, reason;
+    try {
+      opened = OpenRunLog(logPath, log.get());
+    } catch (const Error& e) {
+      why = "/LOG:file could not be created: ";
+      reason = e.reason;
+    }
+    if (!opened) {
+      RemoveMadeFolders(targetDirectory, made);
+      return refuse(why, logPath, reason);
     }
     LogLine(*log, {"run", PLENVAR_VERSION, options.listOnly ? "list" : "export",
                    platform::DisplayPath(sourceDirectory), platform::DisplayPath(targetDirectory),
                    fileMask, std::to_string(writers), UtcNow()});
+    // On disk at once: a log cut short by a kill is still recognised as ours.
+    FlushRunLog(*log);
     options.log = log.get();
   }
   const bool silent = commandLine.find("/SILENT") != std::string::npos;
@@ -133,6 +171,14 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   }
   const ExportReport report = RunExport(sourceDirectory, targetDirectory, fileMask, options);
   if (progress && progress->drawn) platform::ClearProgress();
+  if (report.interrupted != 0) {
+    // Said even with "/SILENT": the script that sent the signal asks how far it got.
+    showNotice({(options.listOnly ? "List interrupted by " : "Export interrupted by ") +
+                    platform::SignalName(report.interrupted) +
+                    (options.listOnly ? "." : ": run the same command again to complete it."),
+                "Plenvar", platform::kIconError});
+    return 128 + report.interrupted;
+  }
   if (!silent) showNotice(CompletionNotice(report, options.listOnly));
   return report.total == 0 ? kExitClean : kExitWithFailures;
 }

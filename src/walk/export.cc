@@ -169,6 +169,7 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
   walk.inside.push_back(folder.id);
   ++walk.folders;
   for (const platform::Entry& sub : folder.folders) {
+    if (platform::Interruption() != 0) break;
     if (sub.name.find('\\') != std::string::npos) {
       Report(walk, Backslashed(kFolderNotOpened, folderPath, sub.name));
     } else {
@@ -177,6 +178,7 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
   }
   const bool logHere = walk.logFolder && folder.id == *walk.logFolder;
   for (const platform::Entry& file : folder.files) {
+    if (platform::Interruption() != 0) break;
     if (MatchesMask(file.name, walk.mask)) ExportFile(walk, folderPath, file, logHere);
   }
   walk.inside.pop_back();
@@ -278,11 +280,19 @@ ExportReport RunExport(const std::string& sourceDirectory, const std::string& ta
   output.reset();  // waits for every message file
   walk.output = nullptr;
   walk.report.folders = walk.folders;
-  FlushTargets(walk);
+  // A stopped run is run again, which writes it all anew: no flush to wait for.
+  walk.report.interrupted = platform::Interruption();
+  if (walk.report.interrupted == 0) FlushTargets(walk);
   if (options.log != nullptr) {
-    LogTotals(walk.report, *options.log);
-    if (!options.log->error.empty())
-      walk.report.Fail({kLogNotWritten, options.log->file.path, options.log->error});
+    RunLog& log = *options.log;
+    if (walk.report.interrupted != 0)
+      LogLine(log, {"interrupted", platform::SignalName(walk.report.interrupted)});
+    LogTotals(walk.report, log);
+    // A message file renamed over the log, or anyone removing it, takes its
+    // lines with it: the run must not claim them written.
+    if (log.error.empty() && !platform::StillAtItsPath(log.file))
+      log.error = "replaced or removed during the run (its lines are lost)";
+    if (!log.error.empty()) walk.report.Fail({kLogNotWritten, log.file.path, log.error});
   }
   return walk.report;
 }

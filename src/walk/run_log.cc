@@ -12,9 +12,12 @@ constexpr std::chrono::milliseconds kFlushEvery{500};
 
 }  // namespace
 
-void OpenRunLog(const std::string& path, RunLog* log) {
-  platform::CreateForWriting(path, &log->file);
+const char kLogSignature[] = "run\t";
+
+bool OpenRunLog(const std::string& path, RunLog* log) {
+  if (!platform::CreateOrReplaceOwn(path, kLogSignature, &log->file)) return false;
   log->started = log->flushed = std::chrono::steady_clock::now();
+  return true;
 }
 
 void LogLine(RunLog& log, std::initializer_list<std::string_view> fields) {

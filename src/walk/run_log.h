@@ -3,6 +3,7 @@
 //   run    version  export|list  source  target  mask  writers  started (UTC)
 //   mail   source file  target folder  first  last  messages  bytes
 //   fail   kind  path  reason
+//   interrupted  signal name (a run that was stopped)
 //   total  folders  mail files  messages  bytes  failures of each kind  seconds
 #ifndef PLENVAR_WALK_RUN_LOG_H_
 #define PLENVAR_WALK_RUN_LOG_H_
@@ -28,8 +29,12 @@ struct RunLog {
   ~RunLog() { platform::Close(file); }
 };
 
-// Creates or replaces the log; failures throw Error.
-void OpenRunLog(const std::string& path, RunLog* log);
+// What every log begins with: the first field of its `run` line.
+extern const char kLogSignature[];
+
+// Creates the log, or replaces an earlier log of this program; false, with
+// nothing opened, when another file is at `path`. Failures throw Error.
+bool OpenRunLog(const std::string& path, RunLog* log);
 
 // One line of fields. Tabs and other control characters in a field are
 // written as \xHH, so that every line splits into the same columns.

@@ -50,6 +50,8 @@ struct ExportReport {
   std::int64_t messages = 0;
   std::int64_t bytes = 0;
   RunLog* log = nullptr;  // every failure and mail file goes there too
+  // The signal that stopped the run before the walk was done; 0 when none did.
+  int interrupted = 0;
 
   void Fail(Failure failure);
   // One mail file done: `messages` message files numbered from `first`.
@@ -96,8 +98,12 @@ enum class Passing { kNone, kTarget, kLoop };
 Passing PassesBy(const std::vector<platform::FolderId>& inside,
                  const std::optional<platform::FolderId>& target, const platform::FolderId& folder);
 
-// Creates every missing folder along path. Failures throw Error.
-void EnsureFolderPath(const std::string& path);
+// Creates every missing folder along path; returns the first level it made
+// (with a trailing "\"), or "" when all existed. Failures throw Error.
+std::string EnsureFolderPath(const std::string& path);
+// Takes back what EnsureFolderPath(path) made, given what it returned: the
+// levels from `path` up to `firstMade`, each only while it is empty.
+void RemoveMadeFolders(std::string path, const std::string& firstMade);
 
 // The target folder that mirrors folderPath: targetRoot + folderPath less its
 // leading sourceRoot, with a "\" in between.

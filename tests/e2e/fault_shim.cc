@@ -5,10 +5,13 @@
 //   PLENVAR_FAULT=folder:PATH  PATH is replaced by a folder just before it is opened
 //   PLENVAR_FAULT=grow:PATH    a message is appended to PATH after its first read
 //   PLENVAR_FAULT=syncfs       flushing a file system fails with EIO
+//   PLENVAR_FAULT=term:PATH    SIGTERM arrives (in the opening thread) just before PATH is opened
+//   PLENVAR_FAULT=term2:PATH   two SIGTERMs arrive then
 //
 // PATH is compared with the end of the path the program opens.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +50,8 @@ int OpenWithFault(const char* next_name, const char* path, int flags, mode_t mod
   using OpenFn = int (*)(const char*, int, ...);
   static OpenFn next = Next<OpenFn>(next_name);
   if (Is("vanish", path)) unlink(path);
+  if (Is("term", path) || Is("term2", path)) raise(SIGTERM);
+  if (Is("term2", path)) raise(SIGTERM);
   if (Is("folder", path)) {
     unlink(path);
     mkdir(path, 0700);

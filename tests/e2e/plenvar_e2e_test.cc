@@ -148,8 +148,27 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
       {{"/SILENT"}, usage.c_str(), ""},
       {{"/S:store"}, "", "/T:TargetDirectory parameter was not supplied.\n"},
       {{"/T:out", "/SILENT"}, "", "/S:SourceDirectory parameter was not supplied.\n"},
+      {{"/S:store/bob/inbox.msg", "/T:out"},
+       "",
+       "/S:SourceDirectory cannot be read: store/bob/inbox.msg: Not a directory\n"},
+      {{"/S:store", "/T:out", "/LOG:store/anna/inbox.msg"},
+       "",
+       "/LOG:file exists and is not a log of this program: store/anna/inbox.msg\n"},
+      {{"/S:store", "/T:out/new", "/LOG:nowhere/run.log"},
+       "",
+       "/LOG:file could not be created: nowhere/run.log: No such file or directory\n"},
+      {{"/S:store", "/T:held"},
+       "",
+       "Another run of plenvar is writing into /T:TargetDirectory: held\n"},
+      {{"/S:store", "/T:store/bob/inbox.msg/out"},
+       "",
+       "/T:TargetDirectory could not be created: store/bob/inbox.msg/: File exists\n"},
   };
   TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  std::filesystem::create_directory(dir.path / "held");
+  platform::FolderLock held;  // as a run writing there holds it
+  ASSERT_TRUE(platform::LockFolder(dir.Sub("held"), &held));
   for (const Case& c : cases) {
     Process p = RunPlenvar(dir, c.args);
     const std::string what = c.args.empty() ? "no arguments" : c.args[0];
@@ -158,6 +177,9 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
     EXPECT_EQ(p.err, c.err) << what;
   }
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
+  EXPECT_EQ(ReadFile(dir.path / "store/anna/inbox.msg"), kStore.at("anna/inbox.msg"));
+  // A dry run writes nothing there, so it takes no lock.
+  EXPECT_EQ(RunPlenvar(dir, {"/S:store", "/T:held", "/LIST", "/SILENT"}).status, 0);
 }
 
 TEST(PlenvarTest, FailuresAreReportedAndNeverHang) {
@@ -195,17 +217,19 @@ TEST(PlenvarTest, FailuresAreReportedAndNeverHang) {
 }
 
 // A tmpfs of a few pages mounted over a folder, so that the disk really fills;
-// mounted is false where the test may not mount.
-struct SmallDisk {
+// or (`of` given) a read-only view of folder `of`. mounted is false where the
+// test may not mount.
+struct Mounted {
   std::filesystem::path path;
   bool mounted;
-  explicit SmallDisk(std::filesystem::path at) : path(std::move(at)) {
+  explicit Mounted(std::filesystem::path at, const char* of = nullptr) : path(std::move(at)) {
     std::filesystem::create_directories(path);
-    mounted = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=256k") == 0;
+    mounted = of == nullptr ? mount("tmpfs", path.c_str(), "tmpfs", 0, "size=256k") == 0
+                            : mount(of, path.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                                  mount(nullptr, path.c_str(), nullptr,
+                                        MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
   }
-  ~SmallDisk() {
-    if (mounted) umount(path.c_str());
-  }
+  ~Mounted() { umount(path.c_str()); }
 };
 
 // Each fault is made at its moment in a run over kStore; everything else must
@@ -291,7 +315,7 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
       MakeTree(dir.path / "store", kStore);
       if (c.setup) c.setup(dir.path);
       Faults faults{c.fault};
-      std::optional<SmallDisk> disk;
+      std::optional<Mounted> disk;
       if (full) {
         disk.emplace(dir.path / "out");
         if (!disk->mounted) faults.file_size_limit = 64 * 1024;  // not root: a file size limit
@@ -359,6 +383,15 @@ TEST(PlenvarTest, DryRunAndLog) {
   EXPECT_EQ(p.status, 2);
   EXPECT_EQ(p.err, "/LOG:file could not be created: nowhere/run.log: No such file or directory\n");
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out2"));
+
+  // A message file renamed over the log takes its lines: never a success.
+  std::filesystem::remove(dir.path / "out/anna/000000000000000003.MAI");
+  p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/LOG:out/anna/000000000000000003.MAI"});
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.err,
+            "Export Completed with errors\nLog files that could not be written: 1\n"
+            "out/anna/000000000000000003.MAI: replaced or removed during the run (its lines are "
+            "lost)\n");
 }
 
 // The progress line shows only on a terminal, and never with /SILENT; it is
@@ -565,9 +598,80 @@ TEST(PlenvarTest, DISABLED_MailFileLargerThan4GiB) {
 TEST(PlenvarTest, MissingSourceWritesNothing) {
   TempDir dir;
   Process p = RunPlenvar(dir, {"/S:nothing", "/T:out", "/SILENT"});
-  EXPECT_EQ(p.status, 1);
-  EXPECT_EQ(p.out + p.err, "");
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.out + p.err,
+            "/S:SourceDirectory cannot be read: nothing: No such file or directory\n");
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
+}
+
+// A signal stops the run: what was handed over is written, nothing temporary
+// stays, the log tells how far it got, and the same command run again
+// completes the export. A second signal kills at once; a rerun still does.
+TEST(PlenvarTest, InterruptedRunsEndCleanlyAndARerunCompletesThem) {
+  const char* const sent = "anna/sent/000000000000000001.MAI";
+  const Tree sentOnly = {{"anna/", ""}, {"anna/sent/", ""}, {sent, kExported.at(sent)}};
+  for (const char* threads : {"/MT:1", "/MT:4"}) {
+    for (const std::string fault : {"term:store/anna/inbox.msg", "term2:store/anna/inbox.msg"}) {
+      const std::string what = fault + " with " + threads;
+      TempDir dir;
+      MakeTree(dir.path / "store", kStore);
+      const std::vector<std::string> args = {"/S:store", "/T:out", "/M:*.msg", "/LOG:run.log",
+                                             threads};
+      Process p = RunPlenvar(dir, args, {fault});
+      if (fault[4] == ':') {
+        EXPECT_EQ(p.status, 128 + SIGTERM) << what;
+        EXPECT_EQ(p.err,
+                  "Export interrupted by SIGTERM: run the same command again to complete it.\n")
+            << what;
+        EXPECT_EQ(ReadTree(dir.path / "out"), sentOnly) << what;
+        const std::string log = ReadFile(dir.path / "run.log");
+        EXPECT_NE(log.find("\tinterrupted before its end\ninterrupted\tSIGTERM\ntotal\t"),
+                  std::string::npos)
+            << log;
+      } else {
+        EXPECT_EQ(p.status, -1) << what;  // killed by the signal
+        // Written at once, the run line lets the rerun know the log as its own.
+        EXPECT_EQ(ReadFile(dir.path / "run.log").rfind("run\t", 0), 0u) << what;
+      }
+      p = RunPlenvar(dir, args);
+      EXPECT_EQ(p.status, 0) << what << p.err;
+      EXPECT_EQ(ReadTree(dir.path / "out"), kExported) << what;
+    }
+  }
+}
+
+// Every mode over one store: afterwards it holds what it held, byte for byte,
+// and nothing new but the log and the target tree put inside it. Where the
+// test may mount, the modes that write outside it also run over a read-only
+// view of it, where any write would fail.
+TEST(PlenvarTest, TheSourceIsNeverWritten) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  const Tree before = ReadTree(dir.path / "store");
+  const Mounted view(dir.path / "view", dir.Sub("store").c_str());
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"/S:store", "/T:out1", "/MT:1"}, ""},
+      {{"/S:store", "/T:out2", "/MT:4", "/LOG:run.log"}, ""},
+      {{"/S:store", "/T:out3", "/LIST"}, ""},
+      {{"/S:store", "/T:out4", "/LOG:store/run.log"}, ""},
+      {{"/S:store", "/T:store/out", "/M:*.msg"}, ""},
+      {{"/S:store", "/T:out5"}, "syncfs"},
+      {{"/S:store", "/T:out6"}, "term:store/bob/inbox.msg"},
+  };
+  for (const auto& [args, fault] : cases) {
+    RunPlenvar(dir, args, {fault});
+    Tree after = ReadTree(dir.path / "store");
+    for (auto entry = after.begin(); entry != after.end();) {
+      const bool ours = entry->first == "run.log" || entry->first.rfind("out/", 0) == 0;
+      entry = ours ? after.erase(entry) : std::next(entry);
+    }
+    EXPECT_EQ(after, before) << args[1] << " " << args[2];
+    if (!view.mounted || !fault.empty() || args[1].rfind("/T:store", 0) == 0) continue;
+    std::vector<std::string> viewed = args;
+    viewed[0] = "/S:view";
+    Process p = RunPlenvar(dir, viewed);
+    EXPECT_EQ(p.status, 0) << "read-only " << args[1] << " " << args[2] << ": " << p.err;
+  }
 }
 
 }  // namespace

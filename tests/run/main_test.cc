@@ -165,19 +165,21 @@ TEST(MainTest, CompletionNoticeUnlessSilentInCapitals) {
 
 TEST(MainTest, FailuresTurnTheNoticeIntoAWarning) {
   TempDir dir;
-  RunResult run = RunMain("/S:" + Arg(dir.Sub("missing")) + " /T:" + Arg(dir.Sub("out")));
+  // A file where the mail file's target folder must go.
+  testing::MakeTree(dir.path, {{"src/a/m.txt", "Subject: x\r\n"}, {"out/a", ""}});
+  const std::string folders = "/S:" + Arg(dir.Sub("src")) + " /T:" + Arg(dir.Sub("out"));
+  RunResult run = RunMain(folders);
   EXPECT_EQ(run.status, kExitWithFailures);
   ASSERT_EQ(run.notices.size(), 1u);
   EXPECT_EQ(run.notices[0].title, "Done");
   EXPECT_EQ(run.notices[0].style, kIconWarning);
   EXPECT_EQ(run.notices[0].text.rfind("Export Completed with errors\r\n"
-                                      "Folders that could not be opened: 1\r\n" +
-                                          platform::DisplayPath(Arg(dir.Sub("missing"))) + ": ",
+                                      "Message files that could not be written: 1\r\n",
                                       0),
             0u)
       << run.notices[0].text;
 
-  run = RunMain("/S:" + Arg(dir.Sub("missing")) + " /T:" + Arg(dir.Sub("out")) + " /SILENT");
+  run = RunMain(folders + " /SILENT");
   EXPECT_EQ(run.status, kExitWithFailures);
   EXPECT_TRUE(run.notices.empty());
 }

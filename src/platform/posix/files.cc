@@ -124,11 +124,68 @@ void RenameReplacing(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) { ::unlink(NativePath(path).c_str()); }
 
-void CreateForWriting(const std::string& path, OutputFile* file) {
-  const int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw SystemError(path, errno);
-  file->handle = fd;
-  file->path = path;
+namespace {
+
+// Whether the open file `fd` is a regular file whose text begins with
+// `signature`.
+bool BeginsWith(int fd, std::string_view signature) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::string head(signature.size(), '\0');
+  std::size_t have = 0;
+  while (have < head.size()) {
+    const ssize_t n = ::pread(fd, head.data() + have, head.size() - have, static_cast<off_t>(have));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    have += static_cast<std::size_t>(n);
+  }
+  return head == signature;
+}
+
+}  // namespace
+
+bool CreateOrReplaceOwn(const std::string& path, std::string_view signature, OutputFile* file) {
+  const std::string native = NativePath(path);
+  // A dangling link makes both opens fail for ever: give up after a few.
+  for (int attempt = 0;; ++attempt) {
+    // O_EXCL: the name is ours only if nothing had it.
+    int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+      // O_NONBLOCK: a FIFO at the name must not stall the run; it is refused below.
+      fd = ::open(native.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+      if (fd < 0 && errno == ENOENT && attempt < 3) continue;  // removed since: create it again
+      if (fd >= 0 && !BeginsWith(fd, signature)) {
+        ::close(fd);
+        return false;
+      }
+      // The file checked is the file emptied: the same descriptor does both.
+      if (fd >= 0 && (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, 0) != 0)) {
+        const int error = errno;
+        ::close(fd);
+        throw SystemError(path, error);
+      }
+    }
+    if (fd < 0) throw SystemError(path, errno);
+    file->handle = fd;
+    file->path = path;
+    return true;
+  }
+}
+
+bool ForeignFileAt(const std::string& path, std::string_view signature) {
+  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;  // nothing there, or nothing that can be read: creating it tells why
+  struct stat st;
+  const bool foreign = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) && !BeginsWith(fd, signature);
+  ::close(fd);
+  return foreign;
+}
+
+bool StillAtItsPath(const OutputFile& file) {
+  struct stat open, named;
+  return ::fstat(static_cast<int>(file.handle), &open) == 0 && open.st_nlink > 0 &&
+         ::stat(NativePath(file.path).c_str(), &named) == 0 && named.st_dev == open.st_dev &&
+         named.st_ino == open.st_ino;
 }
 
 void Append(OutputFile& file, std::string_view data) {
@@ -157,6 +214,8 @@ void AdviseLargeBuffer(char* data, std::size_t size) {
 void MakeFolder(const std::string& path) {
   if (::mkdir(NativePath(path).c_str(), 0777) != 0) throw SystemError(path, errno);
 }
+
+bool RemoveFolder(const std::string& path) { return ::rmdir(NativePath(path).c_str()) == 0; }
 
 bool FolderExists(const std::string& path) {
   struct stat st;

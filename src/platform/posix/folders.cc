@@ -1,7 +1,9 @@
 // POSIX folder listing.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <memory>
@@ -55,6 +57,29 @@ Folder OpenFolder(const std::string& path) {
   SortListing(&folder.folders);
   SortListing(&folder.files);
   return folder;
+}
+
+// flock rather than a lock file: nothing is left in the target, and the
+// kernel drops the lock with the process however it ends.
+bool LockFolder(const std::string& path, FolderLock* lock) {
+  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw SystemError(path, errno);
+  int result;
+  do {
+    result = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    const int error = errno;
+    ::close(fd);
+    if (error == EWOULDBLOCK) return false;
+    throw SystemError(path, error);
+  }
+  lock->handle = fd;
+  return true;
+}
+
+FolderLock::~FolderLock() {
+  if (handle >= 0) ::close(static_cast<int>(handle));
 }
 
 }  // namespace plenvar::platform

@@ -1,6 +1,9 @@
 // POSIX command line, notices and the progress line.
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -60,6 +63,44 @@ void ShowProgress(std::string_view line) {
 void ClearProgress() {
   std::fputs("\r\x1b[K", stderr);
   std::fflush(stderr);
+}
+
+namespace {
+
+std::atomic<int> interruption{0};
+
+void OnInterrupt(int signal) {
+  // A second signal means now: the default action, which ends the process.
+  if (interruption.exchange(signal) != 0) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+  }
+}
+
+}  // namespace
+
+void CatchInterrupts() {
+  struct sigaction action = {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  // SA_RESTART: a write in progress goes on, so no file is cut short by EINTR.
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+int Interruption() { return interruption.load(std::memory_order_relaxed); }
+
+std::string SignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "signal " + std::to_string(signal);
+  }
 }
 
 }  // namespace plenvar::platform

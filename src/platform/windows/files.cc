@@ -134,12 +134,78 @@ void RenameReplacing(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
 
-void CreateForWriting(const std::string& path, OutputFile* file) {
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
-  file->handle = reinterpret_cast<std::intptr_t>(handle);
-  file->path = path;
+namespace {
+
+// Whether the open file begins with `signature`.
+bool BeginsWith(HANDLE handle, std::string_view signature) {
+  std::string head(signature.size(), '\0');
+  std::size_t have = 0;
+  while (have < head.size()) {
+    DWORD n = 0;
+    if (!ReadFile(handle, head.data() + have, static_cast<DWORD>(head.size() - have), &n,
+                  nullptr) ||
+        n == 0)
+      return false;
+    have += n;
+  }
+  return head == signature;
+}
+
+// FILE_SHARE_READ only: nothing can rename over the log or remove it while
+// the run has it open.
+HANDLE OpenLog(const std::string& path, DWORD access, DWORD disposition) {
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+bool CreateOrReplaceOwn(const std::string& path, std::string_view signature, OutputFile* file) {
+  for (int attempt = 0;; ++attempt) {
+    // CREATE_NEW: the name is ours only if nothing had it.
+    HANDLE handle = OpenLog(path, GENERIC_WRITE, CREATE_NEW);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+      handle = OpenLog(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+      if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND && attempt < 3)
+        continue;  // removed since: create it again
+      if (handle != INVALID_HANDLE_VALUE && !BeginsWith(handle, signature)) {
+        CloseHandle(handle);
+        return false;
+      }
+      // The file checked is the file emptied: the same handle does both.
+      if (handle != INVALID_HANDLE_VALUE &&
+          (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+           !SetEndOfFile(handle))) {
+        const DWORD error = GetLastError();
+        CloseHandle(handle);
+        throw SystemError(path, error);
+      }
+    }
+    if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
+    file->handle = reinterpret_cast<std::intptr_t>(handle);
+    file->path = path;
+    return true;
+  }
+}
+
+bool ForeignFileAt(const std::string& path, std::string_view signature) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;  // creating it tells why
+  const bool foreign = !BeginsWith(handle, signature);
+  CloseHandle(handle);
+  return foreign;
+}
+
+bool StillAtItsPath(const OutputFile& file) {
+  BY_HANDLE_FILE_INFORMATION open;
+  if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.handle), &open) ||
+      open.nNumberOfLinks == 0)
+    return false;
+  FolderId named;
+  return EntryIdOf(file.path, &named) && named.volume == open.dwVolumeSerialNumber &&
+         named.index == ((static_cast<std::uint64_t>(open.nFileIndexHigh) << 32) |
+                         open.nFileIndexLow);
 }
 
 void Append(OutputFile& file, std::string_view data) {
@@ -174,6 +240,8 @@ bool FileSizeOf(const std::string& path, std::uint64_t* size) {
   *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return true;
 }
+
+bool RemoveFolder(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
 
 bool FolderExists(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());

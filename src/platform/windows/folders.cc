@@ -84,4 +84,29 @@ Folder OpenFolder(const std::string& path) {
   return folder;
 }
 
+// A named mutex rather than a lock file: nothing is left in the target, and
+// the system drops it with the process however it ends. The name comes from
+// the folder's identity, so that every path to the folder meets the same one.
+bool LockFolder(const std::string& path, FolderLock* lock) {
+  FolderId id;
+  if (!FolderIdOf(path, &id)) throw Error(path, "not a folder");
+  const std::string name =
+      "Global\\plenvar-" + std::to_string(id.volume) + "-" + std::to_string(id.index);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  const DWORD error = GetLastError();
+  // Access denied: another user's run made it.
+  if (mutex == nullptr && error == ERROR_ACCESS_DENIED) return false;
+  if (mutex == nullptr) throw SystemError(path, error);
+  if (error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return false;
+  }
+  lock->handle = reinterpret_cast<std::intptr_t>(mutex);
+  return true;
+}
+
+FolderLock::~FolderLock() {
+  if (handle != -1) CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+
 }  // namespace plenvar::platform

@@ -36,4 +36,9 @@ bool ProgressWanted() { return false; }
 void ShowProgress(std::string_view) {}
 void ClearProgress() {}
 
+// A GUI program gets no console signals: a run ends when it is done or killed.
+void CatchInterrupts() {}
+int Interruption() { return 0; }
+std::string SignalName(int signal) { return "signal " + std::to_string(signal); }
+
 }  // namespace plenvar::platform
