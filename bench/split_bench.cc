@@ -1,4 +1,5 @@
-// Throughput of SplitMailFile over a deterministic corpus, and over a file
+// Throughput of SplitMailFile over a deterministic corpus (also with LF line
+// ends), and over a file
 // with a trigger line every ~100 bytes and no empty line (the case where a
 // backward search per trigger line would be quadratic).
 //
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -103,6 +105,27 @@ const Corpus& MailCorpus() {
   return corpus;
 }
 
+// The same mail files with LF line ends, as Unix tools write them.
+const Corpus& LfMailCorpus() {
+  static const Corpus corpus = [] {
+    Corpus c = MailCorpus();
+    for (std::string& file : c.files) {
+      std::ifstream in(file, std::ios::binary);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::string lf;
+      lf.reserve(text.size());
+      for (char ch : text) {
+        if (ch != '\r') lf += ch;
+      }
+      file = fs::path(file).replace_extension(".lf.msg").string();
+      Save(file, lf);
+      c.bytes -= static_cast<std::int64_t>(text.size() - lf.size());
+    }
+    return c;
+  }();
+  return corpus;
+}
+
 // 100 MB, one message: a "Received:" line every ~100 bytes and no empty line.
 const Corpus& TriggerCorpus() {
   static const Corpus corpus = [] {
@@ -147,6 +170,10 @@ void BM_SplitMailCorpus(benchmark::State& state) {
   plenvar::platform::ReadBlockSize = static_cast<std::size_t>(state.range(0));
   RunSplit(state, MailCorpus());
 }
+void BM_SplitLfMailCorpus(benchmark::State& state) {
+  plenvar::platform::ReadBlockSize = 256 << 10;
+  RunSplit(state, LfMailCorpus());
+}
 void BM_SplitTriggerEvery100Bytes(benchmark::State& state) {
   plenvar::platform::ReadBlockSize = 256 << 10;
   RunSplit(state, TriggerCorpus());
@@ -159,6 +186,7 @@ BENCHMARK(BM_SplitMailCorpus)
     ->Arg(1 << 20)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK(BM_SplitLfMailCorpus)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SplitTriggerEvery100Bytes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -42,7 +42,7 @@ using MessageSink = std::function<void(std::string_view message, const std::stri
 
 // folderExists spares the folder creation before the first message file.
 // Without a sink, every message is written at once with WriteMessageFile.
-// bytesRead, when given, receives how much of the file was read.
+// bytesRead, when given, follows how much of the file was read, block by block.
 void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder,
                    bool folderExists = false, const MessageSink* sink = nullptr,
                    std::uint64_t* bytesRead = nullptr);

@@ -18,9 +18,9 @@ bool IsTrigger(const char* line, std::size_t length) {
 }  // namespace
 
 // The working text (every line since the last cut, ended by CR LF) lives in
-// `work` from `start` on; lines before `scan` have been looked at. Lines never
-// hold a CR, so the separator CR LF CR LF can only arise where an empty line
-// follows a line end; `separator` keeps the last one as lines go by instead of
+// `work` from `start` on; lines before `scan` have been looked at. Only line
+// ends hold the mark character, so the separator CR LF CR LF can only arise
+// where an empty line follows a line end; `separator` keeps the last one as lines go by instead of
 // searching backwards from every trigger line, which is quadratic on a file
 // with many trigger lines and no empty line.
 void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder,
@@ -62,11 +62,18 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
   while (platform::ReadLines(reader, &work)) {
     // Once a block, not once a line: a stop asked for is seen within 256 KiB.
     if (platform::Interruption() != 0) throw Error(sourcePath, "interrupted before its end");
+    if (bytesRead != nullptr) *bytesRead = reader.file.bytes_read;
     const char* const text = work.data();
+    // The one character that only line ends hold: their CR, or with LF line
+    // ends (where a lone CR is text) their LF, one byte further on. An LF
+    // never opens a line: the CR LF before it ended the last one.
+    const bool lf = reader.ends == platform::LineReader::kLf;
+    const char mark = lf ? '\n' : '\r';
     for (;;) {
-      const void* cr = std::memchr(text + scan, '\r', work.size() - scan);
-      if (cr == nullptr) break;  // the rest is a line still being read
-      const std::size_t line_end = static_cast<std::size_t>(static_cast<const char*>(cr) - text);
+      const void* found = std::memchr(text + scan, mark, work.size() - scan);
+      if (found == nullptr) break;  // the rest is a line still being read
+      const std::size_t line_end =
+          static_cast<std::size_t>(static_cast<const char*>(found) - text) - lf;
       const std::size_t length = line_end - scan;
       if (length == 0) {
         if (scan - start >= 2) separator = scan - 2;

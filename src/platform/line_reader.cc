@@ -11,7 +11,32 @@ void OpenLines(const std::string& path, LineReader* reader) {
   reader->block_size = ReadBlockSize;
   reader->block.reset(new char[reader->block_size]);
   reader->cr_pending = reader->in_line = reader->at_end = false;
+  reader->ends = LineReader::kUnknown;
 }
+
+namespace {
+
+// LF line ends: a CR goes before every LF that lacks one. reader.cr_pending
+// says whether the byte before the block was a CR.
+void AppendLfLines(LineReader& reader, const char* const begin, const char* const end,
+                   std::string* text) {
+  const char* run = begin;
+  for (const char* p = begin; p < end;) {
+    const char* lf =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    if (lf == nullptr) break;
+    if (!(lf == begin ? reader.cr_pending : lf[-1] == '\r')) {
+      text->append(run, static_cast<std::size_t>(lf - run)).push_back('\r');
+      run = lf;
+    }
+    p = lf + 1;
+  }
+  text->append(run, static_cast<std::size_t>(end - run));
+  reader.cr_pending = end[-1] == '\r';
+  reader.in_line = end[-1] != '\n';
+}
+
+}  // namespace
 
 bool ReadLines(LineReader& reader, std::string* text) {
   if (reader.at_end) return false;
@@ -25,6 +50,22 @@ bool ReadLines(LineReader& reader, std::string* text) {
   }
   const char* p = reader.block.get();
   const char* const end = p + n;
+  if (reader.ends == LineReader::kUnknown) {
+    const char* cr = static_cast<const char*>(std::memchr(p, '\r', n));
+    const char* lf = static_cast<const char*>(
+        std::memchr(p, '\n', cr == nullptr ? n : static_cast<std::size_t>(cr - p)));
+    if (cr == nullptr && lf == nullptr) {
+      // No line end yet: the text is the same whichever kind comes.
+      text->append(p, n);
+      reader.in_line = true;
+      return true;
+    }
+    reader.ends = lf != nullptr ? LineReader::kLf : LineReader::kCr;
+  }
+  if (reader.ends == LineReader::kLf) {
+    AppendLfLines(reader, p, end, text);
+    return true;
+  }
   if (reader.cr_pending) {
     // The CR that ended the last block was a line end, with its LF or alone.
     text->append("\r\n");

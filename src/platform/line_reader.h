@@ -1,7 +1,11 @@
-// Sequential line input over a file, in bulk. A line ends at CR LF or at a
-// lone CR; an LF that does not follow a CR is an ordinary character; a file
-// that ends with a line end has no empty last line, and a last line without a
-// line end is still a line. Every byte value passes through, NUL and 0x1A too.
+// Sequential line input over a file, in bulk. A file whose first line end is
+// a CR (the first CR or LF in it is a CR) has CR line ends: a line ends at
+// CR LF or at a lone CR, and an LF that does not follow a CR is an ordinary
+// character. A file whose first line end is a bare LF, as Unix tools write
+// them, has LF line ends: a line ends at LF or CR LF, and a lone CR is an
+// ordinary character. A file that ends with a line end has no empty last
+// line, and a last line without a line end is still a line. Every byte value
+// passes through, NUL and 0x1A too.
 //
 // Rather than one call per line, ReadLines hands over a block's worth of lines
 // at a time, each already ended by CR LF. That keeps the per-line cost of the
@@ -26,6 +30,7 @@ struct LineReader {
   InputFile file;
   std::unique_ptr<char[]> block;
   std::size_t block_size = 0;
+  enum Ends { kUnknown, kCr, kLf } ends = kUnknown;  // until the first CR or LF
   bool cr_pending = false;  // the last block ended in a CR; its LF may follow
   bool in_line = false;     // text of a line is out without its line end yet
   bool at_end = false;
@@ -39,6 +44,8 @@ struct LineReader {
 void OpenLines(const std::string& path, LineReader* reader);
 
 // Appends the text of the next block to *text with every line end made CR LF.
+// Only line ends then hold a CR (CR line ends) or an LF (LF line ends), as
+// reader.ends tells.
 // The last line of a block may be appended in part; the next call continues
 // it. At the end of the file a last line without a line end gains CR LF.
 // Returns false, appending nothing, once the file is exhausted.

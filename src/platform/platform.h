@@ -163,9 +163,10 @@ std::string SignalName(int signal);
 
 // The program's argument text after its name.
 std::string CommandLine(int argc, char** argv);
-// Whether "--help" and "--version" are understood, as users of the platform
-// expect of a command-line tool (POSIX) or not (Windows).
-extern const bool kHelpOptions;
+// A path that begins with "~\" (or is "~") with the home folder in its place,
+// as a shell would have it (POSIX); any other path as it is. Throws Error
+// when there is no home folder to put there.
+std::string ExpandHome(std::string path);
 
 enum NoticeStyle { kIconError = 0x10, kIconWarning = 0x30, kIconInformation = 0x40 };
 
@@ -181,6 +182,8 @@ void ShowNotice(const Notice& notice);
 // A line of progress, where someone watches: on POSIX when standard error is
 // a terminal; never on Windows, where the program has no console.
 bool ProgressWanted();
+// The columns of the terminal the progress line is drawn on; 0 when unknown.
+std::size_t TerminalWidth();
 // Draws the line over the last one; ClearProgress removes it.
 void ShowProgress(std::string_view line);
 void ClearProgress();

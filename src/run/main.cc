@@ -12,6 +12,30 @@ const char kUsageText[] =
     "Eg: /S:C:\\LegacyMailStore\\Domain\\Mailboxes "
     "/T:C:\\Program Files\\Corvane\\Postoffices\\Domain\\MAILROOT /M:*.msg";
 
+const char kHelpText[] =
+    "Usage: plenvar /S:SourceDirectory /T:TargetDirectory [/M:FileMask] [options]\r\n"
+    "Cuts every selected mail file of a mail store into single messages and writes each\r\n"
+    "as a numbered .MAI file into a target tree that mirrors the store.\r\n"
+    "\r\n"
+    "  /S:folder   the mail store to export (required)\r\n"
+    "  /T:folder   the target tree, created as needed (required)\r\n"
+    "  /M:mask     selects mail files by name, ignoring case (default *.*)\r\n"
+    "  /MT:n       n writer threads, 1 to 64 (default one per core, up to 8)\r\n"
+    "  /LIST       dry run: cut everything, write nothing, tell the totals\r\n"
+    "  /LOG:file   write an account of the run into file (never over another file)\r\n"
+    "  /SILENT     no completion notice (in capitals only)\r\n"
+    "  --help      this text\r\n"
+    "  --version   the version\r\n"
+    "\r\n"
+    "Options come in any order and letter case; a word that is no option, or an\r\n"
+    "option given twice, is refused. On Linux a path may begin with ~/.\r\n"
+    "\r\n"
+    "Example (Linux):   plenvar /S:/srv/old/mailboxes /T:~/mailroot /M:*.msg /LOG:export.log\r\n"
+    "Example (Windows): plenvar.exe /S:C:\\Old\\Mailboxes /T:D:\\MAILROOT /M:*.msg /SILENT\r\n"
+    "\r\n"
+    "Exit status: 0 done; 1 done, with failures it names; 2 nothing done (parameter\r\n"
+    "error); 128+n stopped by signal n.";
+
 platform::Notice CompletionNotice(const ExportReport& report, bool listOnly) {
   const std::string done = listOnly ? "List Completed" : "Export Completed";
   // A dry run tells what an export would write.
@@ -72,13 +96,20 @@ std::string UtcNow() {
 }  // namespace
 
 int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
-  if (platform::kHelpOptions && (commandLine == "--help" || commandLine == "--version")) {
-    showNotice({commandLine == "--help" ? kUsageText : kVersionText, "Plenvar",
+  if (commandLine == "--help" || commandLine == "--version") {
+    showNotice({commandLine == "--help" ? kHelpText : kVersionText, "Plenvar",
                 platform::kIconInformation});
     return kExitClean;
   }
-  const std::string targetDirectory = GetParameter(commandLine, "/T:");
-  const std::string sourceDirectory = GetParameter(commandLine, "/S:");
+  // Before the specified checks: a slip of the keyboard must not be read as
+  // a missing folder, let alone run.
+  const std::string wrong = CheckOptions(commandLine);
+  if (!wrong.empty()) {
+    showNotice({wrong, "Error", platform::kIconError});
+    return kExitUsage;
+  }
+  std::string targetDirectory = GetParameter(commandLine, "/T:");
+  std::string sourceDirectory = GetParameter(commandLine, "/S:");
   std::string fileMask = GetParameter(commandLine, "/M:");
   if (sourceDirectory.empty() && targetDirectory.empty()) {
     showNotice({kUsageText, "Plenvar", platform::kIconInformation});
@@ -99,12 +130,12 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
         {"/MT:n must be a number of writer threads from 1 to 64.", "Error", platform::kIconError});
     return kExitUsage;
   }
-  // Flags count only in capitals, as "/SILENT" does.
   ExportOptions options;
   options.writers = writers;
-  options.listOnly = commandLine.find("/LIST") != std::string::npos;
+  // Any letter case: a dry run asked for must never become an export.
+  options.listOnly = FindIgnoringCase(commandLine, "/LIST") != std::string::npos;
   const bool logWanted = FindIgnoringCase(commandLine, "/LOG:") != std::string::npos;
-  const std::string logPath = GetParameter(commandLine, "/LOG:");
+  std::string logPath = GetParameter(commandLine, "/LOG:");
   if (logWanted && logPath.empty()) {
     showNotice({"/LOG:file parameter was not supplied.", "Error", platform::kIconError});
     return kExitUsage;
@@ -118,10 +149,20 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
     return kExitUsage;
   };
   try {
+    // "~/mail" as the shell means it, not a folder named "~" (POSIX).
+    for (std::string* path : {&sourceDirectory, &targetDirectory, &logPath})
+      *path = platform::ExpandHome(*path);
+  } catch (const Error& e) {
+    return refuse("", e.path, e.reason);
+  }
+  try {
     platform::OpenFolder(sourceDirectory);
   } catch (const Error& e) {
     return refuse("/S:SourceDirectory cannot be read: ", e.path, e.reason);
   }
+  platform::FolderId id;
+  if (platform::EntryIdOf(targetDirectory, &id) && !platform::FolderExists(targetDirectory))
+    return refuse("/T:TargetDirectory is not a folder: ", targetDirectory);
   // A mail file or any other file is never replaced by the log.
   if (logWanted && platform::ForeignFileAt(logPath, kLogSignature))
     return refuse(kForeignLog, logPath);
@@ -165,9 +206,9 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   std::unique_ptr<ProgressLine> progress;
   if (!silent && platform::ProgressWanted()) {
     progress = std::make_unique<ProgressLine>();
-    progress->total = MeasureStore(sourceDirectory, targetDirectory, fileMask);
+    progress->total = MeasureStore(sourceDirectory, targetDirectory, fileMask, logPath);
     progress->started = std::chrono::steady_clock::now();
-    options.onMailFile = [&progress](const Progress& done) { UpdateProgress(*progress, done); };
+    options.onProgress = [&progress](const Progress& done) { UpdateProgress(*progress, done); };
   }
   const ExportReport report = RunExport(sourceDirectory, targetDirectory, fileMask, options);
   if (progress && progress->drawn) platform::ClearProgress();

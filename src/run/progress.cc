@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "run/run.h"
 
@@ -27,20 +29,46 @@ std::string Clock(double seconds) {
 
 }  // namespace
 
-std::string FormatProgress(const StoreSize& total, const Progress& done, double seconds) {
+std::string FormatProgress(const StoreSize& total, const Progress& done, double seconds,
+                           std::size_t width) {
   char megabytes[64];
   std::snprintf(megabytes, sizeof megabytes, "%.1f/%.1f MB", static_cast<double>(done.bytes) / 1e6,
                 static_cast<double>(total.bytes) / 1e6);
-  std::string line = Grouped(done.mailFiles) + "/" + Grouped(total.mailFiles) + " mail files  " +
-                     megabytes + "  " + Grouped(done.messages) + " messages";
+  std::string speed = "--.- MB/s", left = "--:-- left";
   // A rate needs a moment of history before it means anything.
-  if (seconds < 0.5 || done.bytes == 0) return line + "  --.- MB/s  --:-- left";
-  const double rate = static_cast<double>(done.bytes) / seconds;
-  const double left =
-      total.bytes > done.bytes ? static_cast<double>(total.bytes - done.bytes) / rate : 0;
-  char speed[32];
-  std::snprintf(speed, sizeof speed, "  %.1f MB/s  ", rate / 1e6);
-  return line + speed + Clock(left) + " left";
+  if (seconds >= 0.5 && done.bytes > 0) {
+    const double rate = static_cast<double>(done.bytes) / seconds;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB/s", rate / 1e6);
+    speed = text;
+    left = Clock(total.bytes > done.bytes ? static_cast<double>(total.bytes - done.bytes) / rate
+                                          : 0) +
+           " left";
+  }
+  // In the order shown; a narrow terminal loses the least telling first.
+  struct Part {
+    std::string text;
+    int rank;  // 0 is kept longest
+  };
+  std::vector<Part> parts = {
+      {Grouped(done.mailFiles) + "/" + Grouped(total.mailFiles) + " mail files", 0},
+      {megabytes, 1},
+      {Grouped(done.messages) + " messages", 4},
+      {speed, 3},
+      {left, 2}};
+  const auto join = [&parts] {
+    std::string line;
+    for (const Part& part : parts) line += (line.empty() ? "" : "  ") + part.text;
+    return line;
+  };
+  std::string line = join();
+  while (width > 0 && line.size() > width && parts.size() > 1) {
+    parts.erase(std::max_element(parts.begin(), parts.end(),
+                                 [](const Part& a, const Part& b) { return a.rank < b.rank; }));
+    line = join();
+  }
+  if (width > 0 && line.size() > width) line.resize(width);
+  return line;
 }
 
 void UpdateProgress(ProgressLine& line, const Progress& done) {
@@ -50,8 +78,11 @@ void UpdateProgress(ProgressLine& line, const Progress& done) {
   if (line.drawn && now - line.shown < std::chrono::milliseconds(100)) return;
   line.shown = now;
   line.drawn = true;
-  platform::ShowProgress(
-      FormatProgress(line.total, done, std::chrono::duration<double>(now - line.started).count()));
+  // One column short of the width: a line that fills it wraps on some terminals.
+  const std::size_t columns = platform::TerminalWidth();
+  platform::ShowProgress(FormatProgress(line.total, done,
+                                        std::chrono::duration<double>(now - line.started).count(),
+                                        columns > 1 ? columns - 1 : 79));
 }
 
 }  // namespace plenvar

@@ -67,10 +67,9 @@ struct Walk {
   // Without them, the messages of the mail file being cut, counted here.
   std::int64_t first = 0, messages = 0, bytes = 0;
   Progress progress;
-  std::function<void(const Progress&)> onMailFile;
-  // The log file, never to be exported: its identity and its folder's.
-  std::optional<platform::FolderId> log, logFolder;
-  std::string logName;
+  std::uint64_t fileBytes = 0;  // read so far of the mail file being cut
+  std::function<void(const Progress&)> onProgress;
+  PassedFile log;  // never to be exported
 };
 
 void Report(Walk& walk, Failure failure) {
@@ -91,16 +90,9 @@ void LearnTarget(Walk& walk) {
   if (!walk.target && platform::FolderIdOf(walk.targetRoot, &id)) walk.target = id;
 }
 
-bool IsTheLog(const Walk& walk, const platform::Entry& file) {
-  platform::FolderId id;
-  return file.name.size() == walk.logName.size() &&
-         FindIgnoringCase(file.name, walk.logName) == 0 && platform::EntryIdOf(file.path, &id) &&
-         id == *walk.log;
-}
-
 void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry& file,
                 bool logHere) {
-  if (logHere && IsTheLog(walk, file)) return;
+  if (logHere && IsPassedFile(walk.log, file)) return;
   if (file.name.find('\\') != std::string::npos) {
     Report(walk, Backslashed(kMailFileNotRead, folderPath, file.name));
     return;
@@ -127,10 +119,10 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
   }
   std::optional<Failure> failure;
   walk.first = walk.messages = walk.bytes = 0;
-  std::uint64_t bytesRead = 0;
+  walk.fileBytes = 0;
   try {
     walk.mailFile = &file.path;
-    SplitMailFile(file.path, targetFolder, folderExists, &walk.sink, &bytesRead);
+    SplitMailFile(file.path, targetFolder, folderExists, &walk.sink, &walk.fileBytes);
   } catch (const WriteError& e) {
     failure = NotWritten(e.path, e.reason, file.path);
   } catch (const ChangedError& e) {
@@ -140,10 +132,10 @@ void ExportFile(Walk& walk, const std::string& folderPath, const platform::Entry
   } catch (const std::exception& e) {
     failure = {kMailFileNotRead, file.path, e.what()};
   }
-  if (walk.onMailFile) {
+  if (walk.onProgress) {
     ++walk.progress.mailFiles;
-    walk.progress.bytes += static_cast<std::int64_t>(bytesRead);
-    walk.onMailFile(walk.progress);
+    walk.progress.bytes += static_cast<std::int64_t>(walk.fileBytes);
+    walk.onProgress(walk.progress);
   }
   if (walk.output != nullptr) {
     EndMailFile(*walk.output, file.path, targetFolder, std::move(failure));
@@ -176,7 +168,7 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
       ExportFolder(walk, sub.path);
     }
   }
-  const bool logHere = walk.logFolder && folder.id == *walk.logFolder;
+  const bool logHere = walk.log.folder && folder.id == *walk.log.folder;
   for (const platform::Entry& file : folder.files) {
     if (platform::Interruption() != 0) break;
     if (MatchesMask(file.name, walk.mask)) ExportFile(walk, folderPath, file, logHere);
@@ -185,6 +177,24 @@ void ExportFolder(Walk& walk, const std::string& folderPath) {
 }
 
 }  // namespace
+
+PassedFile LearnPassedFile(const std::string& path) {
+  PassedFile passed;
+  const std::size_t slash = path.find_last_of('\\');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  passed.name = slash == std::string::npos ? path : path.substr(slash + 1);
+  platform::FolderId id;
+  if (platform::EntryIdOf(path, &id)) passed.id = id;
+  if (passed.id && platform::FolderIdOf(folder, &id)) passed.folder = id;
+  return passed;
+}
+
+bool IsPassedFile(const PassedFile& passed, const platform::Entry& file) {
+  platform::FolderId id;
+  return passed.id && file.name.size() == passed.name.size() &&
+         FindIgnoringCase(file.name, passed.name) == 0 && platform::EntryIdOf(file.path, &id) &&
+         id == *passed.id;
+}
 
 Passing PassesBy(const std::vector<platform::FolderId>& inside,
                  const std::optional<platform::FolderId>& target,
@@ -216,20 +226,19 @@ void FlushTargets(Walk& walk) {
   }
 }
 
+// Progress moves with every message, so that it moves inside a large mailbox.
+void MessageCut(Walk& walk) {
+  ++walk.progress.messages;
+  if (!walk.onProgress) return;
+  Progress now = walk.progress;
+  now.bytes += static_cast<std::int64_t>(walk.fileBytes);
+  walk.onProgress(now);
+}
+
 // Counts a message of the mail file being cut: numbered `number`, `size` bytes.
 void Tally(Walk& walk, std::int64_t number, std::size_t size) {
   if (walk.messages++ == 0) walk.first = number;
   walk.bytes += static_cast<std::int64_t>(size);
-}
-
-// Where the log is, so that the walk can pass it by.
-void LearnLog(Walk& walk, const std::string& path) {
-  const std::size_t slash = path.find_last_of('\\');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  walk.logName = slash == std::string::npos ? path : path.substr(slash + 1);
-  platform::FolderId id;
-  if (platform::EntryIdOf(path, &id)) walk.log = id;
-  if (walk.log && platform::FolderIdOf(folder, &id)) walk.logFolder = id;
 }
 
 void LogTotals(const ExportReport& r, RunLog& log) {
@@ -249,14 +258,14 @@ ExportReport RunExport(const std::string& sourceDirectory, const std::string& ta
                        const std::string& fileMask, const ExportOptions& options) {
   Walk walk(sourceDirectory, targetDirectory, fileMask);
   walk.listOnly = options.listOnly;
-  walk.onMailFile = options.onMailFile;
+  walk.onProgress = options.onProgress;
   walk.report.log = options.log;
-  if (options.log != nullptr) LearnLog(walk, options.log->file.path);
+  if (options.log != nullptr) walk.log = LearnPassedFile(options.log->file.path);
   LearnTarget(walk);
   ParallelOutputPtr output;
   if (options.listOnly) {
     walk.sink = [&walk](std::string_view message, const std::string&, bool, std::string*) {
-      ++walk.progress.messages;
+      MessageCut(walk);
       Tally(walk, ++MessageCount, message.size());
     };
   } else if (options.writers > 1) {
@@ -264,14 +273,14 @@ ExportReport RunExport(const std::string& sourceDirectory, const std::string& ta
     walk.output = output.get();
     walk.sink = [&walk](std::string_view message, const std::string& folder, bool exists,
                         std::string* owner) {
-      ++walk.progress.messages;
+      MessageCut(walk);
       HandOver(*walk.output, *walk.mailFile, message, folder, exists, owner);
     };
   } else {
     walk.sink = [&walk](std::string_view message, const std::string& folder, bool exists,
                         std::string*) {
       // Once a message file of this mail file is written, its folder exists.
-      ++walk.progress.messages;
+      MessageCut(walk);
       WriteMessageFile(message, folder, exists || walk.messages > 0);
       Tally(walk, MessageCount, message.size());
     };

@@ -13,6 +13,7 @@ namespace {
 struct Measure {
   const std::string& mask;
   std::optional<platform::FolderId> target;
+  PassedFile log;
   std::vector<platform::FolderId> inside;
   StoreSize size;
 };
@@ -32,7 +33,8 @@ void MeasureFolder(Measure& measure, const std::string& folderPath) {
   for (const platform::Entry& file : folder.files) {
     std::uint64_t bytes = 0;
     if (file.kind == platform::EntryKind::kFile && file.name.find('\\') == std::string::npos &&
-        MatchesMask(file.name, measure.mask) && platform::FileSizeOf(file.path, &bytes)) {
+        MatchesMask(file.name, measure.mask) && !IsPassedFile(measure.log, file) &&
+        platform::FileSizeOf(file.path, &bytes)) {
       ++measure.size.mailFiles;
       measure.size.bytes += static_cast<std::int64_t>(bytes);
     }
@@ -43,8 +45,9 @@ void MeasureFolder(Measure& measure, const std::string& folderPath) {
 }  // namespace
 
 StoreSize MeasureStore(const std::string& sourceDirectory, const std::string& targetDirectory,
-                       const std::string& fileMask) {
-  Measure measure{fileMask, std::nullopt, {}, {}};
+                       const std::string& fileMask, const std::string& logPath) {
+  Measure measure{fileMask, std::nullopt, {}, {}, {}};
+  if (!logPath.empty()) measure.log = LearnPassedFile(logPath);
   platform::FolderId target;
   if (platform::FolderIdOf(targetDirectory, &target)) measure.target = target;
   MeasureFolder(measure, sourceDirectory);

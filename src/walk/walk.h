@@ -71,8 +71,18 @@ struct ExportOptions {
   int writers = 1;        // threads that write message files
   bool listOnly = false;  // walk and cut, but create and write nothing in the target
   RunLog* log = nullptr;  // the "/LOG:" file, open
-  std::function<void(const Progress&)> onMailFile;  // called in the walk's thread
+  // Called in the walk's thread after each message and each mail file.
+  std::function<void(const Progress&)> onProgress;
 };
+
+// A file no walk selects, though it may lie in the source and fit the mask:
+// the run's own log. Known by its name and identity, and its folder's.
+struct PassedFile {
+  std::string name;
+  std::optional<platform::FolderId> id, folder;
+};
+PassedFile LearnPassedFile(const std::string& path);
+bool IsPassedFile(const PassedFile& passed, const platform::Entry& file);
 
 // What a run will have to do: the selected mail files and their bytes, found
 // by the same walk without reading them. Counting changes nothing about the
@@ -82,7 +92,7 @@ struct StoreSize {
   std::int64_t bytes = 0;
 };
 StoreSize MeasureStore(const std::string& sourceDirectory, const std::string& targetDirectory,
-                       const std::string& fileMask);
+                       const std::string& fileMask, const std::string& logPath = "");
 
 // Position of `pattern` in `text` at or after `from`, ASCII letters compared
 // ignoring case; npos when absent.

@@ -116,9 +116,11 @@ TEST(PlenvarTest, ExportsAStoreByAbsoluteAndRelativePaths) {
       {{"/S:@/store", "/T:@/out1", "/M:*.msg"}, "out1"},
       {{"/S:store/", "/T:out2/new", "/M:*.MSG"}, "out2/new"},
       {{"/M:*.msg", "/T:./out3", "/S:./store"}, "out3"},
+      {{"/S:~/store", "/T:~/out4", "/m:*.msg"}, "out4"},  // ~ as the shell has it
   };
   TempDir dir;
   MakeTree(dir.path / "store", kStore);
+  setenv("HOME", dir.path.c_str(), 1);
   for (const Case& c : cases) {
     std::vector<std::string> args;
     for (std::string a : c.args) {
@@ -401,7 +403,8 @@ TEST(PlenvarTest, ProgressLineOnATerminal) {
   MakeTree(dir.path / "store", kStore);
   for (const char* silent : {"", "/SILENT"}) {
     int terminal = -1, child_end = -1;
-    ASSERT_EQ(openpty(&terminal, &child_end, nullptr, nullptr, nullptr), 0);
+    winsize narrow = {24, 40, 0, 0};  // the line must shorten to fit, or it wraps
+    ASSERT_EQ(openpty(&terminal, &child_end, nullptr, nullptr, &narrow), 0);
     const std::string out = dir.Sub("stdout.txt");
     const pid_t child = fork();
     if (child == 0) {
@@ -409,8 +412,9 @@ TEST(PlenvarTest, ProgressLineOnATerminal) {
       dup2(child_end, 2);
       dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
       close(terminal);
-      execl(PLENVAR_BINARY, "plenvar", "/S:store", "/T:out", "/M:*.msg", silent,
-            static_cast<char*>(nullptr));
+      // The log fits the mask and lies in the source: it is not counted either.
+      execl(PLENVAR_BINARY, "plenvar", "/S:store", "/T:out", "/M:*.msg", "/LOG:store/run.msg",
+            silent, static_cast<char*>(nullptr));
       _exit(127);
     }
     close(child_end);
@@ -426,9 +430,7 @@ TEST(PlenvarTest, ProgressLineOnATerminal) {
       EXPECT_EQ(ReadFile(out), "");
       continue;
     }
-    EXPECT_EQ(
-        shown.rfind("\r1/3 mail files  0.0/0.0 MB  1 messages  --.- MB/s  --:-- left\x1b[K", 0), 0u)
-        << shown;
+    EXPECT_EQ(shown.rfind("\r0/3 mail files  0.0/0.0 MB  --:-- left\x1b[K", 0), 0u) << shown;
     EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K") << shown;
     EXPECT_EQ(ReadFile(out), "Export Completed\n");
   }

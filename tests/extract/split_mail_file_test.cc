@@ -65,6 +65,9 @@ TEST(SplitMailFileTest, CutsWhereTheRulesSay) {
       {"lone CR ends a line, lone LF does not",
        "Received: 1\rSubject: a\nb\r\rbody",
        {"Received: 1\r\nSubject: a\nb\r\n\r\nbody\r\n"}},
+      {"LF line ends, cut as their CR LF twin",
+       "From a\nReceived: 1\n\nb1\r\n\nReceived: 2\rx\n\nb2",
+       {"Received: 1\r\n\r\nb1\r\n", "Received: 2\rx\r\n\r\nb2\r\n"}},
       {"bytes pass through",
        std::string("Date: \0\x1a\xe9\r\n\r\nb\x1a\r\n", 17),
        {std::string("Date: \0\x1a\xe9\r\n\r\nb\x1a\r\n", 17)}},
@@ -84,12 +87,15 @@ std::vector<std::string> LiteralLines(std::string_view input) {
   std::vector<std::string> lines;
   std::string line;
   bool open = false;
+  const std::size_t first = input.find_first_of("\r\n");
+  const bool lf = first != std::string::npos && input[first] == '\n';
   for (std::size_t i = 0; i < input.size(); ++i) {
-    if (input[i] == '\r') {
+    if (input[i] == (lf ? '\n' : '\r')) {
+      if (lf && !line.empty() && line.back() == '\r') line.pop_back();
       lines.push_back(line);
       line.clear();
       open = false;
-      if (i + 1 < input.size() && input[i + 1] == '\n') ++i;
+      if (!lf && i + 1 < input.size() && input[i + 1] == '\n') ++i;
     } else {
       line += input[i];
       open = true;

@@ -39,6 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(value.find('"') == std::string::npos, "GetParameter: a quote stayed");
   Check(value.empty() || (value.front() != ' ' && value.back() != ' '), "GetParameter: a space");
 
+  // A command line it accepts holds nothing but options.
+  if (plenvar::CheckOptions(text).empty())
+    Check(text.find_first_not_of(" \t\"") == text.npos ||
+              text[text.find_first_not_of(" \t\"")] == '/',
+          "CheckOptions: text before the first option");
+
   const bool selected = plenvar::MatchesMask(a, b);
   std::string core = b;
   core.erase(std::remove(core.begin(), core.end(), '*'), core.end());

@@ -2,7 +2,8 @@
 // how they cut: every message file is non-empty with every line ended by
 // CR LF; in number order the messages are pieces of the input (line ends
 // made CR LF) in input order that never overlap; no temporary file stays;
-// the read block size changes nothing. The first byte picks a tiny block.
+// the read block size changes nothing; a file with LF line ends and no lone
+// CR is cut as its CR LF twin. The first byte picks a tiny block.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,16 +25,25 @@ void Check(bool ok, const char* what) {
   }
 }
 
-// The input as lines: CR LF and a lone CR end a line, a last line gains one.
+bool HasLfEnds(const std::string& input) {
+  const std::size_t first = input.find_first_of("\r\n");
+  return first != std::string::npos && input[first] == '\n';
+}
+
+// The input as lines, a last line gaining a line end: with CR line ends CR LF
+// and a lone CR end a line; with LF line ends, LF and CR LF do.
 std::string WithCrLf(const std::string& input) {
+  const bool lf = HasLfEnds(input);
   std::string text;
   for (std::size_t i = 0; i < input.size(); ++i) {
-    if (input[i] != '\r') {
+    if (input[i] != (lf ? '\n' : '\r')) {
       text += input[i];
-      continue;
+    } else if (lf) {
+      text += text.empty() || text.back() != '\r' ? "\r\n" : "\n";
+    } else {
+      text += "\r\n";
+      if (i + 1 < input.size() && input[i + 1] == '\n') ++i;
     }
-    text += "\r\n";
-    if (i + 1 < input.size() && input[i + 1] == '\n') ++i;
   }
   if (!text.empty() && (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0))
     text += "\r\n";
@@ -69,11 +79,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> messages = Split(mail, dir.path / "small", block);
   Check(messages == Split(mail, dir.path / "large", 256 * 1024), "block size changed the cut");
   const std::string text = WithCrLf(input);
+  const bool lf = HasLfEnds(input);
+  bool loneCr = false;
+  for (std::size_t i = text.find('\r'); i != std::string::npos; i = text.find('\r', i + 1))
+    loneCr = loneCr || text[i + 1] != '\n';  // text ends with CR LF
+  if (lf && !loneCr) {
+    // No lone CR: the twin, with CR LF for every line end, is cut the same.
+    plenvar::testing::WriteFile(mail, text);
+    Check(messages == Split(mail, dir.path / "twin", block), "not cut as its CR LF twin");
+  }
   std::size_t at = 0;
   for (const std::string& message : messages) {
     Check(message.size() >= 2 && message.compare(message.size() - 2, 2, "\r\n") == 0,
           "a message that does not end with CR LF");
-    for (std::size_t i = message.find('\r'); i != std::string::npos; i = message.find('\r', i + 1))
+    for (std::size_t i = message.find('\r'); !lf && i != std::string::npos;
+         i = message.find('\r', i + 1))
       Check(i + 1 < message.size() && message[i + 1] == '\n', "a lone CR");
     const std::size_t found = text.find(message, at);
     Check(found != std::string::npos, "a message that is not the next piece of the input");

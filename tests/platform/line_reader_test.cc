@@ -30,16 +30,19 @@ TEST(LineReaderTest, LineEndsAtEveryBlockBoundary) {
       {"", ""},
       {"\r\n", "\r\n"},
       {"\r", "\r\n"},
-      {"\n", "\n\r\n"},  // a lone LF is a character of a last line without line end
+      {"\n", "\r\n"},
       {"abc", "abc\r\n"},
       {"abc\r\n", "abc\r\n"},
       {"abc\r", "abc\r\n"},
       {"a\rb\rc", "a\r\nb\r\nc\r\n"},
-      {"a\nb\r\nc\n", "a\nb\r\nc\n\r\n"},
+      {"a\r\nb\nc", "a\r\nb\nc\r\n"},  // CR line ends: a lone LF is text
+      {"a\nb\r\nc\n", "a\r\nb\r\nc\r\n"},  // LF line ends: CR LF still ends a line
+      {"a\nb\rc\r", "a\r\nb\rc\r\r\n"},   // and a lone CR is text
+      {"\n\r\r\n\n", "\r\n\r\r\n\r\n"},
       {"\r\r\n\n\r", "\r\n\r\n\n\r\n"},
       {"\r\r\r", "\r\n\r\n\r\n"},
       {"\r\n\r\n", "\r\n\r\n"},
-      {"\n\r", "\n\r\n"},
+      {"\n\r", "\r\n\r\r\n"},
       {std::string("\0\x1a\xff\r\n\x1a", 6), std::string("\0\x1a\xff\r\n\x1a\r\n", 8)},
       {"Received: x\r\n\r\nbody\r\n", "Received: x\r\n\r\nbody\r\n"},
   };

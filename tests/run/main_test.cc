@@ -33,12 +33,19 @@ RunResult RunMain(const std::string& commandLine) {
   return run;
 }
 
+const std::string kOptions =
+    "\r\nOptions: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /LOG:file /SILENT";
+
 TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
   const Notice usage{kUsageText, "Plenvar", kIconInformation};
   const Notice noTarget{"/T:TargetDirectory parameter was not supplied.", "Error", kIconError};
   const Notice noSource{"/S:SourceDirectory parameter was not supplied.", "Error", kIconError};
   const Notice badThreads{"/MT:n must be a number of writer threads from 1 to 64.", "Error",
                           kIconError};
+  const auto error = [](const std::string& text) { return Notice{text, "Error", kIconError}; };
+  const auto unknown = [&](const std::string& word) {
+    return error("Unknown option: " + word + kOptions);
+  };
   struct Case {
     std::string commandLine;
     Notice notice;
@@ -59,6 +66,18 @@ TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
       {"/S:src /T:out /mt:two", badThreads},
       {"/S:src /T:out /MT:", badThreads},
       {"/S:src /T:out /MT:-1", badThreads},
+      // Every word that begins with "/" must be an option, each given once.
+      {"/X:foo", unknown("/X:foo")},
+      {"/S:small /T:out /M*.msg", unknown("/M*.msg")},
+      {"/S:small /T:out /LOG plan.tsv", unknown("/LOG")},
+      {"/S: /srv /T:out", unknown("/srv")},
+      {"/S:C:/Data/Mail /T:out", unknown("/Data")},
+      {"/S:a /T:b /LISTING", unknown("/LISTING")},
+      {"store /T:out", error("Text outside any option: store" + kOptions)},
+      {"/S:a /T:b /LIST plan", error("/LIST takes no value: plan")},
+      {"/S:small /S:store /T:out", error("/S: given twice: give each option once.")},
+      {"/m:*.msg /M:*.txt /S:a /T:b", error("/M: given twice: give each option once.")},
+      {"/S:a /T:b /SILENT /silent", error("/SILENT given twice: give each option once.")},
   };
   for (const Case& c : cases) {
     RunResult run = RunMain(c.commandLine);
@@ -74,28 +93,31 @@ TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
             "Files\\Corvane\\Postoffices\\Domain\\MAILROOT /M:*.msg");
 }
 
-// GNU-style --help and --version where a command-line tool is expected to
-// have them (POSIX); elsewhere, and in any other spelling, as ever.
+// GNU-style --help and --version, on every platform; in any other spelling
+// they are no options.
 TEST(MainTest, HelpAndVersion) {
-  const int helped = platform::kHelpOptions ? kExitClean : kExitUsage;
+  const std::string outside = "Text outside any option: ";
   const struct {
     const char* commandLine;
     int status;
     std::string text;
   } cases[] = {
-      {"--help", helped, kUsageText},
-      {"--version", platform::kHelpOptions ? kExitClean : kExitUsage,
-       platform::kHelpOptions ? kVersionText : kUsageText},
-      {"--help --version", kExitUsage, kUsageText},
-      {"--HELP", kExitUsage, kUsageText},
+      {"--help", kExitClean, kHelpText},
+      {"--version", kExitClean, kVersionText},
+      {"--help --version", kExitUsage, outside + "--help --version" + kOptions},
+      {"--HELP", kExitUsage, outside + "--HELP" + kOptions},
   };
   for (const auto& c : cases) {
     RunResult run = RunMain(c.commandLine);
     EXPECT_EQ(run.status, c.status) << c.commandLine;
     ASSERT_EQ(run.notices.size(), 1u) << c.commandLine;
     EXPECT_EQ(run.notices[0].text, c.text) << c.commandLine;
-    EXPECT_EQ(run.notices[0].style, kIconInformation) << c.commandLine;
+    EXPECT_EQ(run.notices[0].style, c.status == 0 ? kIconInformation : kIconError) << c.commandLine;
   }
+  // One line per option.
+  for (const char* option : {"/S:", "/T:", "/M:", "/MT:", "/LIST", "/LOG:", "/SILENT"})
+    EXPECT_NE(std::string(kHelpText).find("\n  " + std::string(option)), std::string::npos)
+        << option;
   const std::string version = kVersionText;
   EXPECT_EQ(version.rfind("plenvar ", 0), 0u) << version;
   EXPECT_EQ(version.find_first_not_of("0123456789.", 8), std::string::npos) << version;
@@ -107,6 +129,7 @@ TEST(FormatProgressTest, CountsMegabytesRateAndTimeLeft) {
     Progress done;
     double seconds;
     const char* line;
+    std::size_t width = 0;
   } cases[] = {
       {{45701, 200000000},
        {1234, 12000000, 3456},
@@ -119,9 +142,16 @@ TEST(FormatProgressTest, CountsMegabytesRateAndTimeLeft) {
       {{3, 300}, {1, 100, 1}, 0.2, "1/3 mail files  0.0/0.0 MB  1 messages  --.- MB/s  --:-- left"},
       // The store grew since it was counted: nothing is left, not less.
       {{1, 100}, {2, 500, 2}, 1.0, "2/1 mail files  0.0/0.0 MB  2 messages  0.0 MB/s  0:00 left"},
+      // A narrow terminal: messages, then the rate go; what is left is cut.
+      {{45701, 200000000},
+       {1234, 12000000, 3456},
+       2.0,
+       "1,234/45,701 mail files  12.0/200.0 MB  0:31 left",
+       50},
+      {{45701, 200000000}, {1234, 12000000, 3456}, 2.0, "1,234/45,7", 10},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(FormatProgress(c.total, c.done, c.seconds), c.line) << c.line;
+    EXPECT_EQ(FormatProgress(c.total, c.done, c.seconds, c.width), c.line) << c.line;
   }
 }
 
@@ -158,6 +188,10 @@ TEST(MainTest, CompletionNoticeUnlessSilentInCapitals) {
       EXPECT_EQ(run.notices[0].style, kIconInformation);
     }
   }
+  // A dry run asked for in any letter case stays one.
+  RunResult run = RunMain("/S:" + Arg(dir.Sub("src")) + " /T:" + Arg(dir.Sub("dry")) + " /list");
+  EXPECT_EQ(run.notices.at(0).text.rfind("List Completed", 0), 0u) << run.notices[0].text;
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "dry"));
   // The default mask "*.*" skipped the name without a dot.
   EXPECT_EQ(testing::ListNames(dir.path / "out"),
             std::vector<std::string>{"000000000000000001.MAI"});

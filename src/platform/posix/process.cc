@@ -1,16 +1,26 @@
 // POSIX command line, notices and the progress line.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
 namespace plenvar::platform {
 
-const bool kHelpOptions = true;
+std::string ExpandHome(std::string path) {
+  if (path != "~" && path.compare(0, 2, "~\\") != 0) return path;
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || *home == '\0') throw Error(path, "HOME is not set");
+  std::string folder = home;
+  std::replace(folder.begin(), folder.end(), '/', '\\');  // the program's own text
+  return folder + path.substr(1);
+}
 
 // The arguments joined by single spaces. A "/" inside a word is a POSIX path
 // separator and becomes the program's "\"; a "/" that starts a word starts an
@@ -51,6 +61,11 @@ void ShowNotice(const Notice& notice) {
 }
 
 bool ProgressWanted() { return ::isatty(STDERR_FILENO) == 1; }
+
+std::size_t TerminalWidth() {
+  struct winsize size = {};
+  return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 void ShowProgress(std::string_view line) {
   // Back to the line's start, the new text, then erase what the old one had

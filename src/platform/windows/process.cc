@@ -5,7 +5,8 @@
 
 namespace plenvar::platform {
 
-const bool kHelpOptions = false;
+// Windows has no "~": a folder may really be named so.
+std::string ExpandHome(std::string path) { return path; }
 
 // The line exactly as the process received it, less the program's name (quoted
 // or not) and the blanks after it; quotes in the rest stay for the options.
@@ -33,6 +34,7 @@ void ShowNotice(const Notice& notice) {
 
 // A GUI program has no console to draw on.
 bool ProgressWanted() { return false; }
+std::size_t TerminalWidth() { return 0; }
 void ShowProgress(std::string_view) {}
 void ClearProgress() {}
 
