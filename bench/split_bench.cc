@@ -20,7 +20,8 @@
 #include <vector>
 
 #include "extract/extract.h"
-#include "platform/line_reader.h"
+#include "extract/line_reader.h"
+#include "output/output.h"
 
 namespace fs = std::filesystem;
 
@@ -153,11 +154,17 @@ void RunSplit(benchmark::State& state, const Corpus& corpus) {
     state.PauseTiming();
     const fs::path out = BenchRoot() / ("out" + std::to_string(run++));
     fs::create_directory(out);
-    plenvar::MessageCount = 0;
+    plenvar::ExportReport report;
+    auto output = plenvar::MakeSerialOutput(report);
     state.ResumeTiming();
-    for (const std::string& file : corpus.files) plenvar::SplitMailFile(file, out.string());
+    for (const std::string& file : corpus.files) {
+      output->BeginMailFile(file, out.string());
+      (void)plenvar::SplitMailFile(file, *output);
+      output->EndMailFile(std::nullopt);
+    }
     state.PauseTiming();
-    if (plenvar::MessageCount != corpus.messages) state.SkipWithError("wrong message count");
+    output.reset();
+    if (report.messages != corpus.messages) state.SkipWithError("wrong message count");
     fs::remove_all(out);
     state.ResumeTiming();
   }
@@ -167,15 +174,15 @@ void RunSplit(benchmark::State& state, const Corpus& corpus) {
 
 // The argument is the line reader's block size.
 void BM_SplitMailCorpus(benchmark::State& state) {
-  plenvar::platform::ReadBlockSize = static_cast<std::size_t>(state.range(0));
+  plenvar::ReadBlockSize = static_cast<std::size_t>(state.range(0));
   RunSplit(state, MailCorpus());
 }
 void BM_SplitLfMailCorpus(benchmark::State& state) {
-  plenvar::platform::ReadBlockSize = 256 << 10;
+  plenvar::ReadBlockSize = 256 << 10;
   RunSplit(state, LfMailCorpus());
 }
 void BM_SplitTriggerEvery100Bytes(benchmark::State& state) {
-  plenvar::platform::ReadBlockSize = 256 << 10;
+  plenvar::ReadBlockSize = 256 << 10;
   RunSplit(state, TriggerCorpus());
 }
 

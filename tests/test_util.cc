@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/line_reader.h"
+#include "extract/line_reader.h"
 
 namespace fs = std::filesystem;
 
@@ -56,11 +56,9 @@ std::vector<std::string> ReadMessages(const fs::path& folder) {
   return messages;
 }
 
-BlockSize::BlockSize(std::size_t size) : saved(platform::ReadBlockSize) {
-  platform::ReadBlockSize = size;
-}
+BlockSize::BlockSize(std::size_t size) : saved(ReadBlockSize) { ReadBlockSize = size; }
 
-BlockSize::~BlockSize() { platform::ReadBlockSize = saved; }
+BlockSize::~BlockSize() { ReadBlockSize = saved; }
 
 Tree ReadTree(const fs::path& root) {
   Tree tree;

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "output/output.h"
+
 namespace plenvar::testing {
 
 // A fresh folder under the system's temporary folder, removed with all it holds.
@@ -32,6 +34,16 @@ struct BlockSize {
   explicit BlockSize(std::size_t size);
   ~BlockSize();
   std::size_t saved;
+};
+
+// An output that keeps the messages it is handed, in memory.
+struct CollectingOutput : Output {
+  std::vector<std::string> messages;
+  void BeginMailFile(const std::string&, const std::string&) override {}
+  void Message(std::string_view text, std::string*) override { messages.emplace_back(text); }
+  void EndMailFile(std::optional<Failure>) override {}
+  void Skip(Failure) override {}
+  void Finish() override {}
 };
 
 // Every folder ("name/" -> "") and file (name -> content) under root, by

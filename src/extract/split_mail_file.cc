@@ -2,7 +2,7 @@
 #include <new>
 
 #include "extract/extract.h"
-#include "platform/line_reader.h"
+#include "extract/line_reader.h"
 
 namespace plenvar {
 
@@ -23,10 +23,9 @@ bool IsTrigger(const char* line, std::size_t length) {
 // where an empty line follows a line end; `separator` keeps the last one as lines go by instead of
 // searching backwards from every trigger line, which is quadratic on a file
 // with many trigger lines and no empty line.
-void SplitMailFile(const std::string& sourcePath, const std::string& targetFolder,
-                   bool folderExists, const MessageSink* sink, std::uint64_t* bytesRead) {
-  platform::LineReader reader;
-  platform::OpenLines(sourcePath, &reader);
+bool SplitMailFile(const std::string& path, Output& output, std::uint64_t* bytesRead) {
+  LineReader reader;
+  OpenLines(path, &reader);
   // One buffer for the whole run, with room for the whole file: its pages are
   // only touched as text arrives, but a buffer that grows by doubling touches
   // every byte twice, and on this machine first touching memory costs far
@@ -45,29 +44,15 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
   std::size_t scan = 0;
   std::size_t separator = kNone;
   bool first = true;
-  // Once a message file of this mail file was written, or the walk made or
-  // found the folder, it exists: the mkdir before every further message (and
-  // the error it raises) is saved.
-  bool written = folderExists;
-  const auto emit = [&](std::string_view message, std::string* owner) {
-    if (sink != nullptr) {
-      // A message handed over is not yet written: its folder is only known
-      // to exist if it was before.
-      (*sink)(message, targetFolder, folderExists, owner);
-    } else {
-      WriteMessageFile(message, targetFolder, written);
-    }
-    written = true;
-  };
-  while (platform::ReadLines(reader, &work)) {
+  while (ReadLines(reader, &work)) {
     // Once a block, not once a line: a stop asked for is seen within 256 KiB.
-    if (platform::Interruption() != 0) throw Error(sourcePath, "interrupted before its end");
+    if (platform::Interruption() != 0) throw Error(path, "interrupted before its end");
     if (bytesRead != nullptr) *bytesRead = reader.file.bytes_read;
     const char* const text = work.data();
     // The one character that only line ends hold: their CR, or with LF line
     // ends (where a lone CR is text) their LF, one byte further on. An LF
     // never opens a line: the CR LF before it ended the last one.
-    const bool lf = reader.ends == platform::LineReader::kLf;
+    const bool lf = reader.ends == LineReader::kLf;
     const char mark = lf ? '\n' : '\r';
     for (;;) {
       const void* found = std::memchr(text + scan, mark, work.size() - scan);
@@ -87,7 +72,7 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
           if (header > 0) message.remove_prefix(header - 1);
           first = false;
         }
-        emit(message, nullptr);
+        output.Message(message, nullptr);
         start = separator + 4;
         separator = kNone;
       }
@@ -104,11 +89,10 @@ void SplitMailFile(const std::string& sourcePath, const std::string& targetFolde
   }
   std::string_view tail(work.data() + start, work.size() - start);
   std::size_t header = FindFirstHeader(tail);
-  // The working text is not used after the last message: a sink may take it.
-  if (header > 0) emit(tail.substr(header - 1), &work);
+  // The working text is not used after the last message: the output may take it.
+  if (header > 0) output.Message(tail.substr(header - 1), &work);
   if (bytesRead != nullptr) *bytesRead = reader.file.bytes_read;
-  if (platform::ChangedSinceOpened(reader.file))
-    throw ChangedError(sourcePath, "changed while it was read");
+  return platform::ChangedSinceOpened(reader.file);
 }
 
 }  // namespace plenvar

@@ -1,8 +1,13 @@
 // The one seam between the program and the operating system. Everything the
 // OS does for us goes through these plain functions; the rest of the program
 // never includes an OS header. Paths are the program's own text: separated by
-// "\" and in the platform's 8-bit code page. Every failure throws Error with
-// "path: reason".
+// "\" and in the platform's 8-bit code page.
+//
+// One error convention: every failure throws Error with "path: reason". A
+// function that returns bool answers a question (is there a folder, is the
+// lock free, is this file ours), and false is an answer, not a failure; the
+// few that clean up (RemoveFile, RemoveFolder, Close) stay quiet, since there
+// is nothing left to do when they cannot.
 #ifndef PLENVAR_PLATFORM_PLATFORM_H_
 #define PLENVAR_PLATFORM_PLATFORM_H_
 

@@ -1,9 +1,9 @@
-#include <ctime>
 #include <memory>
 #include <thread>
 
+#include "output/target_folders.h"
+#include "report/run_log.h"
 #include "run/run.h"
-#include "walk/run_log.h"
 
 namespace plenvar {
 
@@ -44,19 +44,10 @@ platform::Notice CompletionNotice(const ExportReport& report, bool listOnly) {
                                              "\r\nMessages: " + std::to_string(report.messages) +
                                              "\r\nBytes: " + std::to_string(report.bytes);
   if (report.total == 0) return {done + totals, "Done", platform::kIconInformation};
-  static const char* const kLabels[kFailureKinds] = {
-      "Folders that could not be opened: ",
-      "Mail files that could not be read: ",
-      "Message files that could not be written: ",
-      "Selected entries that are not regular files: ",
-      "Mail files that changed while they were read: ",
-      "Target file systems that could not be flushed to disk: ",
-      "Log files that could not be written: ",
-  };
   std::string text = done + " with errors";
   for (int kind = 0; kind < kFailureKinds; ++kind) {
     if (report.counts[kind] > 0)
-      text += "\r\n" + (kLabels[kind] + std::to_string(report.counts[kind]));
+      text += "\r\n" + (kFailureText[kind].label + std::to_string(report.counts[kind]));
   }
   for (const Failure& failure : report.failures) {
     text +=
@@ -83,17 +74,6 @@ int WriterThreads(const std::string& commandLine) {
 
 const char kVersionText[] = "plenvar " PLENVAR_VERSION;
 const char kForeignLog[] = "/LOG:file exists and is not a log of this program: ";
-
-namespace {
-
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  char text[32] = "";
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-  return text;
-}
-
-}  // namespace
 
 int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   if (commandLine == "--help" || commandLine == "--version") {
@@ -195,22 +175,20 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
       RemoveMadeFolders(targetDirectory, made);
       return refuse(why, logPath, reason);
     }
-    LogLine(*log, {"run", PLENVAR_VERSION, options.listOnly ? "list" : "export",
-                   platform::DisplayPath(sourceDirectory), platform::DisplayPath(targetDirectory),
-                   fileMask, std::to_string(writers), UtcNow()});
-    // On disk at once: a log cut short by a kill is still recognised as ours.
-    FlushRunLog(*log);
+    LogRun(*log, PLENVAR_VERSION, options.listOnly, sourceDirectory, targetDirectory, fileMask,
+           writers);
     options.log = log.get();
   }
+  const Selection selection{sourceDirectory, targetDirectory, fileMask, log ? logPath : ""};
   const bool silent = commandLine.find("/SILENT") != std::string::npos;
   std::unique_ptr<ProgressLine> progress;
   if (!silent && platform::ProgressWanted()) {
     progress = std::make_unique<ProgressLine>();
-    progress->total = MeasureStore(sourceDirectory, targetDirectory, fileMask, logPath);
+    progress->total = MeasureStore(selection);
     progress->started = std::chrono::steady_clock::now();
     options.onProgress = [&progress](const Progress& done) { UpdateProgress(*progress, done); };
   }
-  const ExportReport report = RunExport(sourceDirectory, targetDirectory, fileMask, options);
+  const ExportReport report = RunExport(selection, options);
   if (progress && progress->drawn) platform::ClearProgress();
   if (report.interrupted != 0) {
     // Said even with "/SILENT": the script that sent the signal asks how far it got.

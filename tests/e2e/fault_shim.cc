@@ -7,6 +7,7 @@
 //   PLENVAR_FAULT=syncfs       flushing a file system fails with EIO
 //   PLENVAR_FAULT=term:PATH    SIGTERM arrives (in the opening thread) just before PATH is opened
 //   PLENVAR_FAULT=term2:PATH   two SIGTERMs arrive then
+//   PLENVAR_FAULT=late-rename  renames are slow, and one after a flush aborts
 //
 // PATH is compared with the end of the path the program opens.
 #include <dlfcn.h>
@@ -101,9 +102,23 @@ ssize_t read(int fd, void* buffer, size_t size) {
   return n;
 }
 
+bool synced = false;
+
+// A message file renamed into place after the flush may not be on disk.
+int rename(const char* from, const char* to) {
+  using RenameFn = int (*)(const char*, const char*);
+  static RenameFn next = Next<RenameFn>("rename");
+  if (Fault() == "late-rename") {
+    if (synced) std::abort();
+    usleep(20000);
+  }
+  return next(from, to);
+}
+
 int syncfs(int fd) {
   using SyncFn = int (*)(int);
   static SyncFn next = Next<SyncFn>("syncfs");
+  synced = true;
   if (Fault() == "syncfs") {
     errno = EIO;
     return -1;

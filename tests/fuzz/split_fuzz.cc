@@ -55,11 +55,15 @@ std::vector<std::string> Split(const std::string& mail, const std::filesystem::p
   std::filesystem::remove_all(out);
   std::filesystem::create_directory(out);
   plenvar::testing::BlockSize size(block);
-  plenvar::MessageCount = 0;
-  plenvar::SplitMailFile(mail, out.string());
+  plenvar::ExportReport report;
+  auto output = plenvar::MakeSerialOutput(report);
+  output->BeginMailFile(mail, out.string());
+  Check(!plenvar::SplitMailFile(mail, *output), "a file that changed");
+  output->EndMailFile(std::nullopt);
+  output.reset();
   std::vector<std::string> messages = plenvar::testing::ReadMessages(out);
   const std::vector<std::string> names = plenvar::testing::ListNames(out);
-  Check(names.size() == static_cast<std::size_t>(plenvar::MessageCount), "a stray file");
+  Check(names.size() == static_cast<std::size_t>(report.messages), "a stray file");
   for (std::size_t i = 0; i < names.size(); ++i) {
     Check(names[i] == plenvar::MessageFileName(static_cast<std::int64_t>(i) + 1), "a name");
   }

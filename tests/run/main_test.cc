@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "extract/extract.h"
 #include "run/run.h"
 #include "test_util.h"
 
@@ -28,7 +27,6 @@ std::string Arg(std::string path) {
 
 RunResult RunMain(const std::string& commandLine) {
   RunResult run{0, {}};
-  MessageCount = 0;
   run.status = Main(commandLine, [&](const Notice& n) { run.notices.push_back(n); });
   return run;
 }
@@ -233,6 +231,10 @@ TEST(CompletionNoticeTest, CountsPerKindThenTenPathsThenTheRest) {
             "m6: gone\r\nm7: gone\r\nm8: gone\r\nm9: gone\r\nm10: gone\r\n"
             "and 3 more");
   EXPECT_EQ(notice.style, kIconWarning);
+  ExportReport eleven;
+  for (int i = 1; i <= 11; ++i) eleven.Fail({kMailFileNotRead, "m" + std::to_string(i), "gone"});
+  const std::string text = CompletionNotice(eleven).text;
+  EXPECT_EQ(text.substr(text.rfind("\r\n") + 2), "and 1 more") << text;
 }
 
 }  // namespace

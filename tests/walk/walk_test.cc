@@ -7,7 +7,7 @@
 #include <unistd.h>
 #endif
 
-#include "extract/extract.h"
+#include "output/target_folders.h"
 #include "test_util.h"
 
 namespace plenvar {
@@ -80,8 +80,7 @@ TEST(RunExportTest, MirrorsTheTreeAndNumbersSubfoldersFirst) {
                {"bob2/empty.msg", ""},
                {"carl/", ""},
            });
-  MessageCount = 0;
-  ExportReport report = RunExport(dir.Sub("src"), dir.Sub("out"), "*.*");
+  ExportReport report = RunExport({dir.Sub("src"), dir.Sub("out"), "*.*", ""});
   EXPECT_EQ(report.total, 0);
   // Listing order folds case: anna, Bob, bob2, carl; subfolders before files.
   EXPECT_EQ(ReadTree(dir.path / "out"),
@@ -101,8 +100,7 @@ TEST(RunExportTest, MirrorsTheTreeAndNumbersSubfoldersFirst) {
 TEST(RunExportTest, SourceWithTrailingSeparatorAndTextRepeatedBelow) {
   TempDir dir;
   MakeTree(dir.path / "m", {{"x/m/a.msg", "Received: deep\r\n"}});
-  MessageCount = 0;
-  ExportReport report = RunExport(dir.Sub("m") + "\\", dir.Sub("t"), "*.msg");
+  ExportReport report = RunExport({dir.Sub("m") + "\\", dir.Sub("t"), "*.msg", ""});
   EXPECT_EQ(report.total, 0);
   EXPECT_EQ(ReadTree(dir.path / "t"),
             (Tree{{"x/", ""}, {"x/m/", ""}, {"x/m/000000000000000001.MAI", "Received: deep\r\n"}}));
@@ -110,20 +108,18 @@ TEST(RunExportTest, SourceWithTrailingSeparatorAndTextRepeatedBelow) {
 
 TEST(RunExportTest, MissingSourceIsAFailure) {
   TempDir dir;
-  ExportReport report = RunExport(dir.Sub("missing"), dir.Sub("out"), "*.*");
+  ExportReport report = RunExport({dir.Sub("missing"), dir.Sub("out"), "*.*", ""});
   EXPECT_EQ(report.counts[kFolderNotOpened], 1);
   ASSERT_EQ(report.failures.size(), 1u);
   EXPECT_EQ(report.failures[0].path, dir.Sub("missing"));
   EXPECT_FALSE(report.failures[0].reason.empty());
-  EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
 }
 
 TEST(RunExportTest, BlockedTargetFolderFailsThatFileOnly) {
   TempDir dir;
   MakeTree(dir.path / "src", {{"anna/a.msg", "Received: a\r\n"}, {"bob/b.msg", "Received: b\r\n"}});
   MakeTree(dir.path / "out", {{"anna", "a regular file where a folder belongs"}});
-  MessageCount = 0;
-  ExportReport report = RunExport(dir.Sub("src"), dir.Sub("out"), "*.msg");
+  ExportReport report = RunExport({dir.Sub("src"), dir.Sub("out"), "*.msg", ""});
   EXPECT_EQ(report.counts[kMessageNotWritten], 1);
   EXPECT_EQ(report.total, 1);
   EXPECT_EQ(ReadTree(dir.path / "out"), (Tree{{"anna", "a regular file where a folder belongs"},
@@ -169,8 +165,7 @@ TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
                      {at + "zz/000000000000000002.MAI", "Received: z\r\n"}});
     if (!at.empty()) expected.insert({at, ""});
     for (int run = 1; run <= 2; ++run) {
-      MessageCount = 0;
-      ExportReport report = RunExport(dir.Sub("src"), dir.Sub(c.target), c.mask);
+      ExportReport report = RunExport({dir.Sub("src"), dir.Sub(c.target), c.mask, ""});
       EXPECT_EQ(report.total, 0) << c.target << " run " << run;
       EXPECT_EQ(ReadTree(dir.path / "src"), expected) << c.target << " run " << run;
     }
@@ -200,8 +195,7 @@ TEST(RunExportTest, EntriesThatCannotBeMailFilesAreSkippedAndCounted) {
   testing::WriteFile(odd / "file\\name.msg", "Received: x\r\n");
   testing::WriteFile(odd / "link-target.txt", "Received: through a link\r\n");
   std::filesystem::create_symlink("link-target.txt", odd / "link.msg");
-  MessageCount = 0;
-  ExportReport report = RunExport(dir.Sub("src"), dir.Sub("out"), "*.msg");
+  ExportReport report = RunExport({dir.Sub("src"), dir.Sub("out"), "*.msg", ""});
   EXPECT_EQ(report.counts[kNotRegularFile], 2) << "the FIFO and the dangling link";
   EXPECT_EQ(report.counts[kFolderNotOpened], 2) << "the loop and the folder named with \\";
   EXPECT_EQ(report.counts[kMailFileNotRead], 1) << "the file named with \\";
@@ -218,7 +212,7 @@ TEST(RunExportTest, UnreadableFolderAndFileAreCountedWhenNotRoot) {
   MakeTree(dir.path / "src", {{"closed/a.msg", "Received: a\r\n"}, {"b.msg", "Received: b\r\n"}});
   std::filesystem::permissions(dir.path / "src" / "closed", std::filesystem::perms::none);
   std::filesystem::permissions(dir.path / "src" / "b.msg", std::filesystem::perms::none);
-  ExportReport report = RunExport(dir.Sub("src"), dir.Sub("out"), "*.msg");
+  ExportReport report = RunExport({dir.Sub("src"), dir.Sub("out"), "*.msg", ""});
   std::filesystem::permissions(dir.path / "src" / "closed", std::filesystem::perms::owner_all);
   EXPECT_EQ(report.counts[kFolderNotOpened], 1);
   EXPECT_EQ(report.counts[kMailFileNotRead], 1);

@@ -1,4 +1,6 @@
-#include "walk/run_log.h"
+#include "report/run_log.h"
+
+#include <ctime>
 
 namespace plenvar {
 
@@ -18,6 +20,17 @@ bool OpenRunLog(const std::string& path, RunLog* log) {
   if (!platform::CreateOrReplaceOwn(path, kLogSignature, &log->file)) return false;
   log->started = log->flushed = std::chrono::steady_clock::now();
   return true;
+}
+
+void LogRun(RunLog& log, std::string_view version, bool listOnly, const std::string& source,
+            const std::string& target, std::string_view mask, int writers) {
+  const std::time_t now = std::time(nullptr);
+  char started[32] = "";
+  std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+  LogLine(log, {"run", version, listOnly ? "list" : "export", platform::DisplayPath(source),
+                platform::DisplayPath(target), mask, std::to_string(writers), started});
+  // On disk at once: a log cut short by a kill is still recognised as ours.
+  FlushRunLog(log);
 }
 
 void LogLine(RunLog& log, std::initializer_list<std::string_view> fields) {

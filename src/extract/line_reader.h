@@ -10,8 +10,8 @@
 // Rather than one call per line, ReadLines hands over a block's worth of lines
 // at a time, each already ended by CR LF. That keeps the per-line cost of the
 // caller to one memchr and spares it a copy per line.
-#ifndef PLENVAR_PLATFORM_LINE_READER_H_
-#define PLENVAR_PLATFORM_LINE_READER_H_
+#ifndef PLENVAR_EXTRACT_LINE_READER_H_
+#define PLENVAR_EXTRACT_LINE_READER_H_
 
 #include <cstddef>
 #include <memory>
@@ -19,7 +19,7 @@
 
 #include "platform/platform.h"
 
-namespace plenvar::platform {
+namespace plenvar {
 
 // Bytes read from the file per call. On tmpfs 16 KiB to 1 MiB split at the
 // same speed (split_bench); 256 KiB keeps the reads few where each one costs
@@ -27,7 +27,7 @@ namespace plenvar::platform {
 extern std::size_t ReadBlockSize;
 
 struct LineReader {
-  InputFile file;
+  platform::InputFile file;
   std::unique_ptr<char[]> block;
   std::size_t block_size = 0;
   enum Ends { kUnknown, kCr, kLf } ends = kUnknown;  // until the first CR or LF
@@ -38,7 +38,7 @@ struct LineReader {
   LineReader() = default;
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
-  ~LineReader() { Close(file); }
+  ~LineReader() { platform::Close(file); }
 };
 
 void OpenLines(const std::string& path, LineReader* reader);
@@ -51,6 +51,6 @@ void OpenLines(const std::string& path, LineReader* reader);
 // Returns false, appending nothing, once the file is exhausted.
 bool ReadLines(LineReader& reader, std::string* text);
 
-}  // namespace plenvar::platform
+}  // namespace plenvar
 
-#endif  // PLENVAR_PLATFORM_LINE_READER_H_
+#endif  // PLENVAR_EXTRACT_LINE_READER_H_

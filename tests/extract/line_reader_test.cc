@@ -1,10 +1,10 @@
-#include "platform/line_reader.h"
+#include "extract/line_reader.h"
 
 #include <gtest/gtest.h>
 
 #include "test_util.h"
 
-namespace plenvar::platform {
+namespace plenvar {
 namespace {
 
 using testing::TempDir;
@@ -35,9 +35,9 @@ TEST(LineReaderTest, LineEndsAtEveryBlockBoundary) {
       {"abc\r\n", "abc\r\n"},
       {"abc\r", "abc\r\n"},
       {"a\rb\rc", "a\r\nb\r\nc\r\n"},
-      {"a\r\nb\nc", "a\r\nb\nc\r\n"},  // CR line ends: a lone LF is text
+      {"a\r\nb\nc", "a\r\nb\nc\r\n"},      // CR line ends: a lone LF is text
       {"a\nb\r\nc\n", "a\r\nb\r\nc\r\n"},  // LF line ends: CR LF still ends a line
-      {"a\nb\rc\r", "a\r\nb\rc\r\r\n"},   // and a lone CR is text
+      {"a\nb\rc\r", "a\r\nb\rc\r\r\n"},    // and a lone CR is text
       {"\n\r\r\n\n", "\r\n\r\r\n\r\n"},
       {"\r\r\n\n\r", "\r\n\r\n\n\r\n"},
       {"\r\r\r", "\r\n\r\n\r\n"},
@@ -79,4 +79,4 @@ TEST(LineReaderTest, MissingFileNamesThePath) {
 }
 
 }  // namespace
-}  // namespace plenvar::platform
+}  // namespace plenvar

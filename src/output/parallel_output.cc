@@ -1,5 +1,11 @@
-#include "walk/parallel_output.h"
-
+// The output of several writers. The cutter hands each message over and goes
+// on. A writer writes it to a temporary file named by its place in cut order.
+// Then, in cut order, one place at a time (under a lock, in whichever thread
+// finished the oldest message) gives it its number and final name, or
+// deletes it when an earlier message of the same mail file could not be
+// written, since the one-writer output would have ended that mail file
+// there. The walk's own failures pass through the same queue, so the report
+// keeps the walk's order.
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -7,7 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "extract/extract.h"
+#include "output/output.h"
+#include "output/tally.h"
+#include "output/target_folders.h"
 #include "platform/platform.h"
 
 namespace plenvar {
@@ -44,10 +52,8 @@ struct Item {
   std::optional<Failure> failure;
 };
 
-}  // namespace
-
-struct ParallelOutput {
-  ExportReport* report;
+struct Pool {
+  explicit Pool(ExportReport& report) : tally(report) {}
   std::mutex mutex;
   std::condition_variable work;               // writers: messages to write, or stop
   std::condition_variable room;               // the cutter and Finish: something was committed
@@ -59,32 +65,26 @@ struct ParallelOutput {
   bool waiting = false;       // the cutter or Finish waits for room
   bool committing = false;    // one thread commits at a time, outside the lock
   bool stopping = false;
-  // Only the committing thread touches these, and the report and MessageCount.
-  bool abandoned = false;                             // the current mail file lost a message file
-  std::int64_t first = 0, messages = 0, written = 0;  // its message files so far
+  // Only the committing thread touches this, and the report.
+  Tally tally;
   // Only the cutter touches these: items are handed over in batches.
   std::vector<std::unique_ptr<Item>> outbox;
   std::size_t outbox_bytes = 0;
   std::vector<std::thread> writers;
 };
 
-namespace {
-
-// Gives one finished item its outcome, as the one-thread program would have.
-void CommitOne(ParallelOutput& output, Item& item) {
+// Gives one finished item its outcome, as the one-writer output would have.
+void CommitOne(Pool& output, Item& item) {
+  Tally& tally = output.tally;
   if (item.kind == Item::kFailure) {
-    output.report->Fail(std::move(*item.failure));
+    tally.Report().Fail(std::move(*item.failure));
   } else if (item.kind == Item::kEndOfFile) {
-    output.report->MailFileDone(item.mailFile, item.folder, output.first, output.messages,
-                                output.written);
-    if (!output.abandoned && item.failure) output.report->Fail(std::move(*item.failure));
-    output.abandoned = false;
-    output.first = output.messages = output.written = 0;
-  } else if (output.abandoned) {
+    tally.EndMailFile(item.mailFile, item.folder, std::move(item.failure));
+  } else if (tally.Abandoned()) {
     if (item.error.empty()) platform::RemoveFile(item.temporary);
   } else {
-    ++MessageCount;  // a message that cannot be written still uses its number
-    const std::string path = item.folder + "\\" + MessageFileName(MessageCount);
+    const std::int64_t number = tally.Next();
+    const std::string path = item.folder + "\\" + MessageFileName(number);
     std::string error = std::move(item.error);
     if (error.empty()) {
       try {
@@ -95,11 +95,9 @@ void CommitOne(ParallelOutput& output, Item& item) {
       }
     }
     if (error.empty()) {
-      if (output.messages++ == 0) output.first = MessageCount;
-      output.written += static_cast<std::int64_t>(item.size);
+      tally.Written(number, item.size);
     } else {
-      output.abandoned = true;
-      output.report->Fail(NotWritten(path, std::move(error), item.mailFile));
+      tally.NotWritten(path, std::move(error), item.mailFile);
     }
   }
 }
@@ -108,7 +106,7 @@ void CommitOne(ParallelOutput& output, Item& item) {
 // queue in cut order. The renames run with the lock released, so that the
 // cutter and the writers are not held up by them; the flag keeps commits in
 // one thread at a time, and so in order.
-void Commit(ParallelOutput& output, std::unique_lock<std::mutex>& lock) {
+void Commit(Pool& output, std::unique_lock<std::mutex>& lock) {
   if (output.committing) return;
   output.committing = true;
   std::vector<std::unique_ptr<Item>> ready;
@@ -142,7 +140,7 @@ void Write(Item& item) {
 // A writer takes a share of the waiting messages at a time, so that the lock
 // and the wake-ups are paid per batch rather than per message: with one wake-up
 // per message, three futex calls a message took more time than the writing.
-void RunWriter(ParallelOutput& output, int writers) {
+void RunWriter(Pool& output, int writers) {
   std::vector<Item*> batch;
   std::unique_lock<std::mutex> lock(output.mutex);
   for (;;) {
@@ -170,7 +168,7 @@ void RunWriter(ParallelOutput& output, int writers) {
 // Waits, with the lock held, until `ready` holds; the writers are woken
 // first, since they may be sleeping on a part-filled batch.
 template <typename Ready>
-void WaitForRoom(ParallelOutput& output, std::unique_lock<std::mutex>& lock, Ready ready) {
+void WaitForRoom(Pool& output, std::unique_lock<std::mutex>& lock, Ready ready) {
   while (!ready()) {
     output.work.notify_all();
     Commit(output, lock);
@@ -183,7 +181,7 @@ void WaitForRoom(ParallelOutput& output, std::unique_lock<std::mutex>& lock, Rea
 
 // Hands the cutter's batch to the writers: one lock and at most one wake-up
 // for many items.
-void Flush(ParallelOutput& output) {
+void Flush(Pool& output) {
   if (output.outbox.empty()) return;
   std::unique_lock<std::mutex> lock(output.mutex);
   WaitForRoom(output, lock, [&] {
@@ -205,65 +203,15 @@ void Flush(ParallelOutput& output) {
   if (output.idle > 0 && !output.todo.empty()) output.work.notify_all();
 }
 
-void Enqueue(ParallelOutput& output, std::unique_ptr<Item> item) {
+void Enqueue(Pool& output, std::unique_ptr<Item> item) {
   output.outbox_bytes += item->bytes;
   output.outbox.push_back(std::move(item));
   if (output.outbox.size() >= kBatch || output.outbox_bytes >= kBatchBytes) Flush(output);
 }
 
-}  // namespace
-
-void ParallelOutputDeleter::operator()(ParallelOutput* output) const {
-  Finish(*output);
-  delete output;
-}
-
-ParallelOutputPtr StartParallelOutput(int writers, ExportReport* report) {
-  ParallelOutputPtr output(new ParallelOutput);
-  output->report = report;
-  for (int i = 0; i < writers; ++i)
-    output->writers.emplace_back(RunWriter, std::ref(*output), writers);
-  return output;
-}
-
-void HandOver(ParallelOutput& output, const std::string& mailFile, std::string_view message,
-              const std::string& targetFolder, bool folderExists, std::string* owner) {
-  auto item = std::make_unique<Item>();
-  item->kind = Item::kMessage;
-  item->mailFile = mailFile;
-  item->folder = targetFolder;
-  item->folderExists = folderExists;
-  if (owner != nullptr && message.size() >= kTakeOver) {
-    const auto offset = static_cast<std::size_t>(message.data() - owner->data());
-    item->data = std::move(*owner);
-    item->text = std::string_view(item->data).substr(offset, message.size());
-  } else {
-    item->data.assign(message);
-    item->text = item->data;
-  }
-  item->bytes = item->data.size();
-  item->size = message.size();
-  Enqueue(output, std::move(item));
-}
-
-void EndMailFile(ParallelOutput& output, const std::string& mailFile,
-                 const std::string& targetFolder, std::optional<Failure> failure) {
-  auto item = std::make_unique<Item>();
-  item->kind = Item::kEndOfFile;
-  item->mailFile = mailFile;
-  item->folder = targetFolder;
-  item->failure = std::move(failure);
-  Enqueue(output, std::move(item));
-}
-
-void ReportInOrder(ParallelOutput& output, Failure failure) {
-  auto item = std::make_unique<Item>();
-  item->kind = Item::kFailure;
-  item->failure = std::move(failure);
-  Enqueue(output, std::move(item));
-}
-
-void Finish(ParallelOutput& output) {
+// Returns once every item handed over is committed; stops the writers.
+void Drain(Pool& output) {
+  if (output.writers.empty()) return;
   Flush(output);
   {
     std::unique_lock<std::mutex> lock(output.mutex);
@@ -273,6 +221,81 @@ void Finish(ParallelOutput& output) {
   output.work.notify_all();
   for (std::thread& writer : output.writers) writer.join();
   output.writers.clear();
+}
+
+// Called from the walk's thread only.
+class ParallelOutput : public Output {
+ public:
+  ParallelOutput(int writers, ExportReport& report) : pool_(report) {
+    for (int i = 0; i < writers; ++i)
+      pool_.writers.emplace_back(RunWriter, std::ref(pool_), writers);
+  }
+  ~ParallelOutput() override { Drain(pool_); }
+
+  void BeginMailFile(const std::string& source, const std::string& targetFolder) override {
+    source_ = source;
+    folder_ = targetFolder;
+    folderExists_ = folders_.Ensure(targetFolder);
+  }
+
+  // Waits while the bytes not yet written are over the cap (a single larger
+  // message still goes through).
+  void Message(std::string_view text, std::string* owner) override {
+    auto item = NewItem(Item::kMessage);
+    // A message handed over is not yet written: its folder is only known to
+    // exist if it was before.
+    item->folderExists = folderExists_;
+    if (owner != nullptr && text.size() >= kTakeOver) {
+      const auto offset = static_cast<std::size_t>(text.data() - owner->data());
+      item->data = std::move(*owner);
+      item->text = std::string_view(item->data).substr(offset, text.size());
+    } else {
+      item->data.assign(text);
+      item->text = item->data;
+    }
+    item->bytes = item->data.size();
+    item->size = text.size();
+    Enqueue(pool_, std::move(item));
+  }
+
+  void EndMailFile(std::optional<Failure> failure) override {
+    auto item = NewItem(Item::kEndOfFile);
+    item->failure = std::move(failure);
+    Enqueue(pool_, std::move(item));
+  }
+
+  void Skip(Failure failure) override {
+    auto item = NewItem(Item::kFailure);
+    item->failure = std::move(failure);
+    Enqueue(pool_, std::move(item));
+  }
+
+  void Finish() override {
+    Drain(pool_);
+    // Only once every message file has its final name: a flush before the
+    // last renames would leave them off the disk.
+    if (platform::Interruption() == 0) folders_.Flush(pool_.tally.Report());
+  }
+
+ private:
+  std::unique_ptr<Item> NewItem(Item::Kind kind) const {
+    auto item = std::make_unique<Item>();
+    item->kind = kind;
+    item->mailFile = source_;
+    item->folder = folder_;
+    return item;
+  }
+
+  Pool pool_;
+  TargetFolders folders_;
+  std::string source_, folder_;
+  bool folderExists_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Output> MakeParallelOutput(int writers, ExportReport& report) {
+  return std::make_unique<ParallelOutput>(writers, report);
 }
 
 }  // namespace plenvar

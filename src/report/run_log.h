@@ -5,8 +5,8 @@
 //   fail   kind  path  reason
 //   interrupted  signal name (a run that was stopped)
 //   total  folders  mail files  messages  bytes  failures of each kind  seconds
-#ifndef PLENVAR_WALK_RUN_LOG_H_
-#define PLENVAR_WALK_RUN_LOG_H_
+#ifndef PLENVAR_REPORT_RUN_LOG_H_
+#define PLENVAR_REPORT_RUN_LOG_H_
 
 #include <chrono>
 #include <initializer_list>
@@ -36,6 +36,10 @@ extern const char kLogSignature[];
 // nothing opened, when another file is at `path`. Failures throw Error.
 bool OpenRunLog(const std::string& path, RunLog* log);
 
+// The first line: what was asked for, and when (UTC).
+void LogRun(RunLog& log, std::string_view version, bool listOnly, const std::string& source,
+            const std::string& target, std::string_view mask, int writers);
+
 // One line of fields. Tabs and other control characters in a field are
 // written as \xHH, so that every line splits into the same columns.
 void LogLine(RunLog& log, std::initializer_list<std::string_view> fields);
@@ -46,4 +50,4 @@ void FlushRunLog(RunLog& log);
 
 }  // namespace plenvar
 
-#endif  // PLENVAR_WALK_RUN_LOG_H_
+#endif  // PLENVAR_REPORT_RUN_LOG_H_

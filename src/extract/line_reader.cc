@@ -1,13 +1,13 @@
-#include "platform/line_reader.h"
+#include "extract/line_reader.h"
 
 #include <cstring>
 
-namespace plenvar::platform {
+namespace plenvar {
 
 std::size_t ReadBlockSize = std::size_t{256} * 1024;
 
 void OpenLines(const std::string& path, LineReader* reader) {
-  OpenForReading(path, &reader->file);
+  platform::OpenForReading(path, &reader->file);
   reader->block_size = ReadBlockSize;
   reader->block.reset(new char[reader->block_size]);
   reader->cr_pending = reader->in_line = reader->at_end = false;
@@ -40,7 +40,7 @@ void AppendLfLines(LineReader& reader, const char* const begin, const char* cons
 
 bool ReadLines(LineReader& reader, std::string* text) {
   if (reader.at_end) return false;
-  const std::size_t n = ReadBlock(reader.file, reader.block.get(), reader.block_size);
+  const std::size_t n = platform::ReadBlock(reader.file, reader.block.get(), reader.block_size);
   if (n == 0) {
     reader.at_end = true;  // the file stays open so that a change can still be seen
     if (!reader.cr_pending && !reader.in_line) return false;
@@ -101,4 +101,4 @@ bool ReadLines(LineReader& reader, std::string* text) {
   return true;
 }
 
-}  // namespace plenvar::platform
+}  // namespace plenvar

@@ -1,0 +1,60 @@
+// The one-writer output: each message is written as it is cut.
+#include "output/output.h"
+#include "output/tally.h"
+#include "output/target_folders.h"
+#include "platform/platform.h"
+
+namespace plenvar {
+
+namespace {
+
+class SerialOutput : public Output {
+ public:
+  explicit SerialOutput(ExportReport& report) : tally_(report) {}
+
+  void BeginMailFile(const std::string& source, const std::string& targetFolder) override {
+    source_ = source;
+    folder_ = targetFolder;
+    folderExists_ = folders_.Ensure(targetFolder);
+  }
+
+  void Message(std::string_view text, std::string*) override {
+    const std::int64_t number = tally_.Next();
+    if (number == 0) return;  // the mail file ended at a message file not written
+    if (!folderExists_) MakeLastFolderLevel(folder_);
+    const std::string path = folder_ + "\\" + MessageFileName(number);
+    try {
+      platform::WriteFileAtomically(path, text);
+    } catch (const Error& e) {
+      tally_.NotWritten(path, e.reason, source_);
+      return;
+    }
+    folderExists_ = true;
+    tally_.Written(number, text.size());
+  }
+
+  void EndMailFile(std::optional<Failure> failure) override {
+    tally_.EndMailFile(source_, folder_, std::move(failure));
+  }
+
+  void Skip(Failure failure) override { tally_.Report().Fail(std::move(failure)); }
+
+  void Finish() override {
+    // A stopped run is run again, which writes it all anew: no flush to wait for.
+    if (platform::Interruption() == 0) folders_.Flush(tally_.Report());
+  }
+
+ private:
+  Tally tally_;
+  TargetFolders folders_;
+  std::string source_, folder_;
+  bool folderExists_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Output> MakeSerialOutput(ExportReport& report) {
+  return std::make_unique<SerialOutput>(report);
+}
+
+}  // namespace plenvar

@@ -1,0 +1,34 @@
+#include "output/tally.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "output/output.h"
+
+namespace plenvar {
+
+std::string MessageFileName(std::int64_t number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%018" PRId64 ".MAI", number);
+  return name;
+}
+
+void Tally::Written(std::int64_t number, std::size_t size) {
+  if (messages_++ == 0) first_ = number;
+  bytes_ += static_cast<std::int64_t>(size);
+}
+
+void Tally::NotWritten(const std::string& path, std::string reason, const std::string& mailFile) {
+  abandoned_ = true;
+  report_.Fail(plenvar::NotWritten(path, std::move(reason), mailFile));
+}
+
+void Tally::EndMailFile(const std::string& source, const std::string& targetFolder,
+                        std::optional<Failure> failure) {
+  report_.MailFileDone(source, targetFolder, first_, messages_, bytes_);
+  if (failure && !abandoned_) report_.Fail(std::move(*failure));
+  abandoned_ = false;
+  first_ = messages_ = bytes_ = 0;
+}
+
+}  // namespace plenvar

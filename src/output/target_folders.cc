@@ -1,0 +1,87 @@
+#include "output/target_folders.h"
+
+#include <algorithm>
+
+#include "platform/platform.h"
+
+namespace plenvar {
+
+std::string EnsureFolderPath(const std::string& path) {
+  // A leading run of "\" stays: it makes the path absolute ("\srv\new") or a
+  // network path ("\\host\share").
+  std::size_t i = path.find_first_not_of('\\');
+  if (i == std::string::npos) return "";
+  std::string prefix = path.substr(0, i);
+  std::string firstMade;
+  while (i < path.size()) {
+    std::size_t end = path.find('\\', i);
+    if (end == std::string::npos) end = path.size();
+    if (end > i) {
+      prefix.append(path, i, end - i).push_back('\\');
+      if (!platform::FolderExists(prefix)) {
+        platform::MakeFolder(prefix);
+        if (firstMade.empty()) firstMade = prefix;
+      }
+    }
+    i = end + 1;
+  }
+  return firstMade;
+}
+
+void RemoveMadeFolders(std::string path, const std::string& firstMade) {
+  if (firstMade.empty()) return;
+  // Both without their trailing "", so that lengths compare levels.
+  const auto trim = [](std::string* text) {
+    while (text->size() > 1 && text->back() == '\\') text->pop_back();
+  };
+  std::string last = firstMade;
+  trim(&last);
+  for (trim(&path); path.size() >= last.size(); trim(&path)) {
+    if (!platform::RemoveFolder(path)) return;
+    const std::size_t slash = path.find_last_of('\\');
+    if (slash == std::string::npos) return;
+    path.erase(slash);
+  }
+}
+
+bool TargetFolders::Ensure(const std::string& folder) {
+  // A folder made or found once in this run is not checked again: on a store
+  // of one message per mail file, checking every level of the path for every
+  // file was six stat calls a message.
+  if (made_.count(folder) > 0) return true;
+  try {
+    EnsureFolderPath(folder);
+  } catch (const Error&) {
+    return false;  // the first message file fails to open unless it exists after all
+  }
+  made_.insert(folder);
+  order_.push_back(folder);
+  return true;
+}
+
+void MakeLastFolderLevel(const std::string& folder) {
+  try {
+    platform::MakeFolder(folder);
+  } catch (const Error&) {
+    // It normally exists already; if it truly is missing, the write says so.
+  }
+}
+
+// One flush per file system written to, however many folders it holds.
+void TargetFolders::Flush(ExportReport& report) const {
+  std::vector<std::uint64_t> flushed;
+  for (const std::string& folder : order_) {
+    platform::FolderId id;
+    if (!platform::FolderIdOf(folder, &id)) continue;  // never made: nothing in it to flush
+    if (std::find(flushed.begin(), flushed.end(), id.volume) != flushed.end()) continue;
+    flushed.push_back(id.volume);
+    try {
+      platform::FlushFileSystem(folder);
+    } catch (const Error& e) {
+      report.Fail(
+          {kNotFlushed, e.path, e.reason + " (message files written there may not be on disk)"});
+    }
+  }
+}
+
+}  // namespace plenvar

@@ -1,0 +1,39 @@
+// The target folders a run writes into: made once, then flushed to disk
+// once per file system.
+#ifndef PLENVAR_OUTPUT_TARGET_FOLDERS_H_
+#define PLENVAR_OUTPUT_TARGET_FOLDERS_H_
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "report/report.h"
+
+namespace plenvar {
+
+// Creates every missing folder along path; returns the first level it made
+// (with a trailing "\"), or "" when all existed. Failures throw Error.
+std::string EnsureFolderPath(const std::string& path);
+// Takes back what EnsureFolderPath(path) made, given what it returned: the
+// levels from `path` up to `firstMade`, each only while it is empty.
+void RemoveMadeFolders(std::string path, const std::string& firstMade);
+// Makes the last level of a message file's folder before its first message
+// file; a failure is ignored, since the write that follows reports it.
+void MakeLastFolderLevel(const std::string& folder);
+
+class TargetFolders {
+ public:
+  // Makes `folder` with every missing level, once a run; false when it could
+  // not, and then the first write into it reports why.
+  bool Ensure(const std::string& folder);
+  // Puts every file and folder written on stable storage; failures go to the report.
+  void Flush(ExportReport& report) const;
+
+ private:
+  std::unordered_set<std::string> made_;  // known to exist
+  std::vector<std::string> order_;        // the same, in the order they were made
+};
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_OUTPUT_TARGET_FOLDERS_H_

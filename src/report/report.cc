@@ -1,0 +1,68 @@
+#include "report/report.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "report/run_log.h"
+
+namespace plenvar {
+
+const FailureKindText kFailureText[kFailureKinds] = {
+    {"folder-not-opened", "Folders that could not be opened: "},
+    {"mail-file-not-read", "Mail files that could not be read: "},
+    {"message-not-written", "Message files that could not be written: "},
+    {"not-regular-file", "Selected entries that are not regular files: "},
+    {"mail-file-changed", "Mail files that changed while they were read: "},
+    {"not-flushed", "Target file systems that could not be flushed to disk: "},
+    {"log-not-written", "Log files that could not be written: "},
+};
+
+Failure NotWritten(const std::string& messageFile, std::string reason,
+                   const std::string& mailFile) {
+  reason.append(" (the rest of ").append(platform::DisplayPath(mailFile));
+  return {kMessageNotWritten, messageFile, reason.append(" was not exported)")};
+}
+
+void ExportReport::Fail(Failure failure) {
+  ++counts[failure.kind];
+  ++total;
+  if (log != nullptr)
+    LogLine(*log, {"fail", kFailureText[failure.kind].logName, platform::DisplayPath(failure.path),
+                   failure.reason});
+  if (failures.size() < kListed) failures.push_back(std::move(failure));
+}
+
+void ExportReport::MailFileDone(const std::string& source, const std::string& targetFolder,
+                                std::int64_t first, std::int64_t count, std::int64_t size) {
+  ++mailFiles;
+  messages += count;
+  bytes += size;
+  if (log == nullptr) return;
+  const std::string from = count > 0 ? std::to_string(first) : "";
+  const std::string to = count > 0 ? std::to_string(first + count - 1) : "";
+  LogLine(*log, {"mail", platform::DisplayPath(source), platform::DisplayPath(targetFolder), from,
+                 to, std::to_string(count), std::to_string(size)});
+}
+
+void EndRunLog(ExportReport& report) {
+  if (report.log == nullptr) return;
+  RunLog& log = *report.log;
+  if (report.interrupted != 0)
+    LogLine(log, {"interrupted", platform::SignalName(report.interrupted)});
+  std::string line = "total\t" + std::to_string(report.folders) + "\t" +
+                     std::to_string(report.mailFiles) + "\t" + std::to_string(report.messages) +
+                     "\t" + std::to_string(report.bytes);
+  for (const std::int64_t count : report.counts) line += "\t" + std::to_string(count);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - log.started;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "\t%.3f\n", elapsed.count());
+  log.pending += line + seconds;
+  FlushRunLog(log);
+  // A message file renamed over the log, or anyone removing it, takes its
+  // lines with it: the run must not claim them written.
+  if (log.error.empty() && !platform::StillAtItsPath(log.file))
+    log.error = "replaced or removed during the run (its lines are lost)";
+  if (!log.error.empty()) report.Fail({kLogNotWritten, log.file.path, log.error});
+}
+
+}  // namespace plenvar

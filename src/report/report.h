@@ -1,0 +1,71 @@
+// What a run reports: its failures by kind, what it did, and (when there is
+// a log) every line of the log, written here alone, in commit order.
+#ifndef PLENVAR_REPORT_REPORT_H_
+#define PLENVAR_REPORT_REPORT_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plenvar {
+
+// What failed during a run. A failing step is skipped and the walk goes on,
+// but the run must not claim success.
+enum FailureKind {
+  kFolderNotOpened,
+  kMailFileNotRead,
+  kMessageNotWritten,
+  kNotRegularFile,
+  kMailFileChanged,
+  kNotFlushed,
+  kLogNotWritten,
+  kFailureKinds
+};
+
+// Each kind's name in the log and its line in the notice, in FailureKind order.
+struct FailureKindText {
+  const char* logName;
+  const char* label;
+};
+extern const FailureKindText kFailureText[kFailureKinds];
+
+struct Failure {
+  FailureKind kind;
+  std::string path;  // in the program's own text
+  std::string reason;
+};
+
+// A message file that could not be written; it ends its mail file.
+Failure NotWritten(const std::string& messageFile, std::string reason, const std::string& mailFile);
+
+struct RunLog;
+
+struct ExportReport {
+  static constexpr std::size_t kListed = 10;
+  std::int64_t counts[kFailureKinds] = {};
+  std::int64_t total = 0;
+  std::vector<Failure> failures;  // the first kListed
+  // What the run did: folders walked, mail files cut, and the messages
+  // written (or, for a dry run, found) with their bytes.
+  std::int64_t folders = 0;
+  std::int64_t mailFiles = 0;
+  std::int64_t messages = 0;
+  std::int64_t bytes = 0;
+  // The signal that stopped the run before the walk was done; 0 when none did.
+  int interrupted = 0;
+  RunLog* log = nullptr;  // every failure and mail file goes there too
+
+  void Fail(Failure failure);
+  // One mail file done: `messages` message files numbered from `first`.
+  void MailFileDone(const std::string& source, const std::string& targetFolder, std::int64_t first,
+                    std::int64_t messages, std::int64_t bytes);
+};
+
+// Ends the log, if there is one: an `interrupted` line when a signal stopped
+// the run, then the totals. A log that could not be written to its end, or
+// that is no longer at its path, is a failure of the run.
+void EndRunLog(ExportReport& report);
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_REPORT_REPORT_H_
