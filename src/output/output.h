@@ -43,6 +43,11 @@ std::unique_ptr<Output> MakeSerialOutput(ExportReport& report);
 // serial output's files, numbers and report.
 std::unique_ptr<Output> MakeParallelOutput(int writers, ExportReport& report);
 
+// Writes nothing: compares every message with the message file an export
+// would have written, in `writers` threads, and at the end finds the files
+// in those folders that the export would not have written.
+std::unique_ptr<Output> MakeVerifyOutput(int writers, ExportReport& report);
+
 // "000000000000000042.MAI" for 42.
 std::string MessageFileName(std::int64_t number);
 

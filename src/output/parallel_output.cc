@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "output/output.h"
+#include "output/pool.h"
 #include "output/tally.h"
 #include "output/target_folders.h"
 #include "platform/platform.h"
@@ -35,38 +36,21 @@ constexpr std::size_t kBatchBytes = 1 << 20;
 // first touching fresh memory is what costs on a message of hundreds of MB.
 constexpr std::size_t kTakeOver = 1 << 20;
 
-struct Item {
-  enum Kind { kMessage, kEndOfFile, kFailure } kind;
-  bool done = false;
-  // A message:
-  std::string mailFile;
-  std::string folder;
-  std::string temporary;
-  std::string data;       // holds the text
-  std::string_view text;  // the message within data
-  std::size_t bytes = 0;  // counted against kBytesCap while it waits
-  std::size_t size = 0;   // of the message
-  bool folderExists = false;
-  std::string error;  // why it could not be written; empty once written
-  // The end of a mail file, or a failure of the walk:
-  std::optional<Failure> failure;
-};
-
 struct Pool {
-  explicit Pool(ExportReport& report) : tally(report) {}
+  Pool(ExportReport& report, std::unique_ptr<PoolJob> what) : tally(report), job(std::move(what)) {}
   std::mutex mutex;
   std::condition_variable work;               // writers: messages to write, or stop
   std::condition_variable room;               // the cutter and Finish: something was committed
   std::deque<std::unique_ptr<Item>> pending;  // cut order, not yet committed
   std::deque<Item*> todo;                     // messages no writer has taken
   std::size_t bytes = 0;
-  std::int64_t sequence = 0;  // names the temporary files
-  int idle = 0;               // writers waiting for work
-  bool waiting = false;       // the cutter or Finish waits for room
-  bool committing = false;    // one thread commits at a time, outside the lock
+  int idle = 0;             // writers waiting for work
+  bool waiting = false;     // the cutter or Finish waits for room
+  bool committing = false;  // one thread commits at a time, outside the lock
   bool stopping = false;
   // Only the committing thread touches this, and the report.
   Tally tally;
+  std::unique_ptr<PoolJob> job;
   // Only the cutter touches these: items are handed over in batches.
   std::vector<std::unique_ptr<Item>> outbox;
   std::size_t outbox_bytes = 0;
@@ -80,25 +64,8 @@ void CommitOne(Pool& output, Item& item) {
     tally.Report().Fail(std::move(*item.failure));
   } else if (item.kind == Item::kEndOfFile) {
     tally.EndMailFile(item.mailFile, item.folder, std::move(item.failure));
-  } else if (tally.Abandoned()) {
-    if (item.error.empty()) platform::RemoveFile(item.temporary);
   } else {
-    const std::int64_t number = tally.Next();
-    const std::string path = item.folder + "\\" + MessageFileName(number);
-    std::string error = std::move(item.error);
-    if (error.empty()) {
-      try {
-        platform::RenameReplacing(item.temporary, path);
-      } catch (const Error& e) {
-        error = e.reason;
-        platform::RemoveFile(item.temporary);
-      }
-    }
-    if (error.empty()) {
-      tally.Written(number, item.size);
-    } else {
-      tally.NotWritten(path, std::move(error), item.mailFile);
-    }
+    output.job->Commit(item, tally);
   }
 }
 
@@ -124,19 +91,6 @@ void Commit(Pool& output, std::unique_lock<std::mutex>& lock) {
   if (output.waiting) output.room.notify_all();
 }
 
-void Write(Item& item) {
-  if (!item.folderExists) MakeLastFolderLevel(item.folder);
-  try {
-    platform::WriteNewFile(item.temporary, item.text);
-  } catch (const Error& e) {
-    item.error = e.reason;
-  } catch (const std::exception& e) {
-    item.error = e.what();
-  }
-  std::string().swap(item.data);
-  item.text = {};
-}
-
 // A writer takes a share of the waiting messages at a time, so that the lock
 // and the wake-ups are paid per batch rather than per message: with one wake-up
 // per message, three futex calls a message took more time than the writing.
@@ -154,7 +108,7 @@ void RunWriter(Pool& output, int writers) {
       output.todo.pop_front();
     }
     lock.unlock();
-    for (Item* item : batch) Write(*item);
+    for (Item* item : batch) output.job->Work(*item);
     lock.lock();
     for (Item* item : batch) {
       item->done = true;
@@ -190,7 +144,6 @@ void Flush(Pool& output) {
   });
   for (auto& item : output.outbox) {
     if (item->kind == Item::kMessage) {
-      item->temporary = item->folder + "\\" + MessageFileName(++output.sequence) + ".tmp";
       output.todo.push_back(item.get());
     } else {
       item->done = true;
@@ -224,18 +177,19 @@ void Drain(Pool& output) {
 }
 
 // Called from the walk's thread only.
-class ParallelOutput : public Output {
+class PooledOutput : public Output {
  public:
-  ParallelOutput(int writers, ExportReport& report) : pool_(report) {
+  PooledOutput(int writers, ExportReport& report, std::unique_ptr<PoolJob> job)
+      : pool_(report, std::move(job)) {
     for (int i = 0; i < writers; ++i)
       pool_.writers.emplace_back(RunWriter, std::ref(pool_), writers);
   }
-  ~ParallelOutput() override { Drain(pool_); }
+  ~PooledOutput() override { Drain(pool_); }
 
   void BeginMailFile(const std::string& source, const std::string& targetFolder) override {
     source_ = source;
     folder_ = targetFolder;
-    folderExists_ = folders_.Ensure(targetFolder);
+    folderExists_ = pool_.job->BeginFolder(targetFolder);
   }
 
   // Waits while the bytes not yet written are over the cap (a single larger
@@ -255,6 +209,7 @@ class ParallelOutput : public Output {
     }
     item->bytes = item->data.size();
     item->size = text.size();
+    pool_.job->Prepare(*item);
     Enqueue(pool_, std::move(item));
   }
 
@@ -272,9 +227,7 @@ class ParallelOutput : public Output {
 
   void Finish() override {
     Drain(pool_);
-    // Only once every message file has its final name: a flush before the
-    // last renames would leave them off the disk.
-    if (platform::Interruption() == 0) folders_.Flush(pool_.tally.Report());
+    pool_.job->Finish(pool_.tally);
   }
 
  private:
@@ -287,15 +240,76 @@ class ParallelOutput : public Output {
   }
 
   Pool pool_;
-  TargetFolders folders_;
   std::string source_, folder_;
   bool folderExists_ = false;
 };
 
+// Writes each message to a temporary file named by its place in cut order,
+// and at its commit gives it its number and final name.
+class WriteJob : public PoolJob {
+ public:
+  bool BeginFolder(const std::string& folder) override { return folders_.Ensure(folder); }
+
+  void Prepare(Item& item) override {
+    item.temporary = item.folder + "\\" + MessageFileName(++sequence_) + ".tmp";
+  }
+
+  void Work(Item& item) override {
+    if (!item.folderExists) MakeLastFolderLevel(item.folder);
+    try {
+      platform::WriteNewFile(item.temporary, item.text);
+    } catch (const Error& e) {
+      item.error = e.reason;
+    } catch (const std::exception& e) {
+      item.error = e.what();
+    }
+    std::string().swap(item.data);
+    item.text = {};
+  }
+
+  void Commit(Item& item, Tally& tally) override {
+    if (tally.Abandoned()) {
+      if (item.error.empty()) platform::RemoveFile(item.temporary);
+      return;
+    }
+    const std::int64_t number = tally.Next();
+    const std::string path = item.folder + "\\" + MessageFileName(number);
+    std::string error = std::move(item.error);
+    if (error.empty()) {
+      try {
+        platform::RenameReplacing(item.temporary, path);
+      } catch (const Error& e) {
+        error = e.reason;
+        platform::RemoveFile(item.temporary);
+      }
+    }
+    if (error.empty()) {
+      tally.Written(number, item.size);
+    } else {
+      tally.NotWritten(path, std::move(error), item.mailFile);
+    }
+  }
+
+  // Only once every message file has its final name: a flush before the last
+  // renames would leave them off the disk.
+  void Finish(Tally& tally) override {
+    if (platform::Interruption() == 0) folders_.Flush(tally.Report());
+  }
+
+ private:
+  TargetFolders folders_;      // the walk's thread only
+  std::int64_t sequence_ = 0;  // names the temporary files; the walk's thread only
+};
+
 }  // namespace
 
+std::unique_ptr<Output> MakePooledOutput(int writers, ExportReport& report,
+                                         std::unique_ptr<PoolJob> job) {
+  return std::make_unique<PooledOutput>(writers, report, std::move(job));
+}
+
 std::unique_ptr<Output> MakeParallelOutput(int writers, ExportReport& report) {
-  return std::make_unique<ParallelOutput>(writers, report);
+  return MakePooledOutput(writers, report, std::make_unique<WriteJob>());
 }
 
 }  // namespace plenvar

@@ -43,6 +43,9 @@ struct InputFile {
 void OpenForReading(const std::string& path, InputFile* file);
 // Reads up to `size` bytes into `buffer`; returns 0 only at end of file.
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size);
+// Asks that what follows be read from the disk, not from the system's cache
+// of the file (POSIX: its cached pages are dropped). Advice only.
+void DropCachedPages(const InputFile& file);
 // Safe to call on a file that is not open.
 void Close(InputFile& file);
 // True when the open file was written to since it was opened, or when what was

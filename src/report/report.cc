@@ -15,6 +15,9 @@ const FailureKindText kFailureText[kFailureKinds] = {
     {"mail-file-changed", "Mail files that changed while they were read: "},
     {"not-flushed", "Target file systems that could not be flushed to disk: "},
     {"log-not-written", "Log files that could not be written: "},
+    {"message-missing", "Message files that are missing: "},
+    {"message-differs", "Message files that differ from the export: "},
+    {"extra-file", "Files in the target that the export would not have written: "},
 };
 
 Failure NotWritten(const std::string& messageFile, std::string reason,

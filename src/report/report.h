@@ -19,6 +19,10 @@ enum FailureKind {
   kMailFileChanged,
   kNotFlushed,
   kLogNotWritten,
+  // Found by a verify:
+  kMessageMissing,
+  kMessageDiffers,
+  kExtraFile,
   kFailureKinds
 };
 

@@ -22,13 +22,13 @@ bool OpenRunLog(const std::string& path, RunLog* log) {
   return true;
 }
 
-void LogRun(RunLog& log, std::string_view version, bool listOnly, const std::string& source,
+void LogRun(RunLog& log, std::string_view version, std::string_view mode, const std::string& source,
             const std::string& target, std::string_view mask, int writers) {
   const std::time_t now = std::time(nullptr);
   char started[32] = "";
   std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-  LogLine(log, {"run", version, listOnly ? "list" : "export", platform::DisplayPath(source),
-                platform::DisplayPath(target), mask, std::to_string(writers), started});
+  LogLine(log, {"run", version, mode, platform::DisplayPath(source), platform::DisplayPath(target),
+                mask, std::to_string(writers), started});
   // On disk at once: a log cut short by a kill is still recognised as ours.
   FlushRunLog(log);
 }

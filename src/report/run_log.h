@@ -37,7 +37,7 @@ extern const char kLogSignature[];
 bool OpenRunLog(const std::string& path, RunLog* log);
 
 // The first line: what was asked for, and when (UTC).
-void LogRun(RunLog& log, std::string_view version, bool listOnly, const std::string& source,
+void LogRun(RunLog& log, std::string_view version, std::string_view mode, const std::string& source,
             const std::string& target, std::string_view mask, int writers);
 
 // One line of fields. Tabs and other control characters in a field are

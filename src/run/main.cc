@@ -22,6 +22,7 @@ const char kHelpText[] =
     "  /M:mask     selects mail files by name, ignoring case (default *.*)\r\n"
     "  /MT:n       n writer threads, 1 to 64 (default one per core, up to 8)\r\n"
     "  /LIST       dry run: cut everything, write nothing, tell the totals\r\n"
+    "  /VERIFY     compare the target with what the export writes; write nothing\r\n"
     "  /LOG:file   write an account of the run into file (never over another file)\r\n"
     "  /SILENT     no completion notice (in capitals only)\r\n"
     "  --help      this text\r\n"
@@ -36,13 +37,14 @@ const char kHelpText[] =
     "Exit status: 0 done; 1 done, with failures it names; 2 nothing done (parameter\r\n"
     "error); 128+n stopped by signal n.";
 
-platform::Notice CompletionNotice(const ExportReport& report, bool listOnly) {
-  const std::string done = listOnly ? "List Completed" : "Export Completed";
-  // A dry run tells what an export would write.
-  const std::string totals = !listOnly ? ""
-                                       : "\r\nMail files: " + std::to_string(report.mailFiles) +
-                                             "\r\nMessages: " + std::to_string(report.messages) +
-                                             "\r\nBytes: " + std::to_string(report.bytes);
+platform::Notice CompletionNotice(const ExportReport& report, std::string_view run) {
+  const std::string done = std::string(run) + " Completed";
+  // A dry run tells what an export would write, a verify what it compared.
+  const std::string totals = run == "Export"
+                                 ? ""
+                                 : "\r\nMail files: " + std::to_string(report.mailFiles) +
+                                       "\r\nMessages: " + std::to_string(report.messages) +
+                                       "\r\nBytes: " + std::to_string(report.bytes);
   if (report.total == 0) return {done + totals, "Done", platform::kIconInformation};
   std::string text = done + " with errors";
   for (int kind = 0; kind < kFailureKinds; ++kind) {
@@ -112,8 +114,14 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   }
   ExportOptions options;
   options.writers = writers;
-  // Any letter case: a dry run asked for must never become an export.
+  // Any letter case: a dry run or a verify asked for must never become an export.
   options.listOnly = FindIgnoringCase(commandLine, "/LIST") != std::string::npos;
+  options.verify = FindIgnoringCase(commandLine, "/VERIFY") != std::string::npos;
+  if (options.listOnly && options.verify) {
+    showNotice({"/LIST and /VERIFY cannot go together.", "Error", platform::kIconError});
+    return kExitUsage;
+  }
+  const char* const run = options.listOnly ? "List" : options.verify ? "Verify" : "Export";
   const bool logWanted = FindIgnoringCase(commandLine, "/LOG:") != std::string::npos;
   std::string logPath = GetParameter(commandLine, "/LOG:");
   if (logWanted && logPath.empty()) {
@@ -148,7 +156,12 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
     return refuse(kForeignLog, logPath);
   platform::FolderLock lock;
   std::string made;  // the first target level this run made, if any
-  if (!options.listOnly) {
+  // A verify creates nothing, but must not compare what an export is still
+  // writing; a dry run does not look at the target.
+  if (options.verify && platform::FolderExists(targetDirectory) &&
+      !platform::LockFolder(targetDirectory, &lock))
+    return refuse("Another run of plenvar is writing into /T:TargetDirectory: ", targetDirectory);
+  if (!options.listOnly && !options.verify) {
     try {
       made = EnsureFolderPath(targetDirectory);
       // Two runs into one target would rename each other's temporary files.
@@ -175,8 +188,11 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
       RemoveMadeFolders(targetDirectory, made);
       return refuse(why, logPath, reason);
     }
-    LogRun(*log, PLENVAR_VERSION, options.listOnly, sourceDirectory, targetDirectory, fileMask,
-           writers);
+    LogRun(*log, PLENVAR_VERSION,
+           options.listOnly ? "list"
+           : options.verify ? "verify"
+                            : "export",
+           sourceDirectory, targetDirectory, fileMask, writers);
     options.log = log.get();
   }
   const Selection selection{sourceDirectory, targetDirectory, fileMask, log ? logPath : ""};
@@ -192,13 +208,14 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   if (progress && progress->drawn) platform::ClearProgress();
   if (report.interrupted != 0) {
     // Said even with "/SILENT": the script that sent the signal asks how far it got.
-    showNotice({(options.listOnly ? "List interrupted by " : "Export interrupted by ") +
-                    platform::SignalName(report.interrupted) +
-                    (options.listOnly ? "." : ": run the same command again to complete it."),
-                "Plenvar", platform::kIconError});
+    showNotice(
+        {run + (" interrupted by " + platform::SignalName(report.interrupted)) +
+             (options.listOnly || options.verify ? "."
+                                                 : ": run the same command again to complete it."),
+         "Plenvar", platform::kIconError});
     return 128 + report.interrupted;
   }
-  if (!silent) showNotice(CompletionNotice(report, options.listOnly));
+  if (!silent) showNotice(CompletionNotice(report, run));
   return report.total == 0 ? kExitClean : kExitWithFailures;
 }
 

@@ -29,8 +29,9 @@ struct Option {
 };
 
 // Every option the program knows. A flag may be followed by blanks only.
-constexpr Option kOptions[] = {{"/S:", true},   {"/T:", true},    {"/M:", true},     {"/MT:", true},
-                               {"/LOG:", true}, {"/LIST", false}, {"/SILENT", false}};
+constexpr Option kOptions[] = {{"/S:", true},      {"/T:", true},     {"/M:", true},
+                               {"/MT:", true},     {"/LOG:", true},   {"/LIST", false},
+                               {"/VERIFY", false}, {"/SILENT", false}};
 
 // Spaces, tabs and the double quotes that GetParameter drops.
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '"'; }
@@ -48,7 +49,8 @@ std::string Shown(std::string_view text) {
 }  // namespace
 
 const char kOptionList[] =
-    "Options: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /LOG:file /SILENT";
+    "Options: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /VERIFY /LOG:file "
+    "/SILENT";
 
 // Every "/" starts an option, since a value ends at the next one: so each
 // piece from a "/" up to the next must be one option, with its value.

@@ -41,9 +41,9 @@ std::string FormatProgress(const StoreSize& total, const Progress& done, double 
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB/s", rate / 1e6);
     speed = text;
-    left = Clock(total.bytes > done.bytes ? static_cast<double>(total.bytes - done.bytes) / rate
-                                          : 0) +
-           " left";
+    left =
+        Clock(total.bytes > done.bytes ? static_cast<double>(total.bytes - done.bytes) / rate : 0) +
+        " left";
   }
   // In the order shown; a narrow terminal loses the least telling first.
   struct Part {

@@ -39,8 +39,9 @@ extern const char kVersionText[];  // "plenvar X.Y.Z"
 
 // The completion notice: "Export Completed", or its warning form that tells
 // what failed.
-// A dry run's notice says "List Completed" and ends with its totals.
-platform::Notice CompletionNotice(const ExportReport& report, bool listOnly = false);
+// A dry run's notice says "List Completed", a verify's "Verify Completed";
+// both end with the totals.
+platform::Notice CompletionNotice(const ExportReport& report, std::string_view run = "Export");
 
 using NoticeFunction = std::function<void(const platform::Notice&)>;
 

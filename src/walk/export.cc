@@ -70,17 +70,21 @@ class Exporter : public StoreVisitor {
   std::uint64_t* fileBytes_;
 };
 
+// A dry run and a verify are just other outputs: the walk does not know which.
+std::unique_ptr<Output> MakeOutput(const ExportOptions& options, ExportReport& report) {
+  if (options.listOnly) return MakeListOutput(report);
+  if (options.verify) return MakeVerifyOutput(options.writers, report);
+  if (options.writers > 1) return MakeParallelOutput(options.writers, report);
+  return MakeSerialOutput(report);
+}
+
 }  // namespace
 
 ExportReport RunExport(const Selection& selection, const ExportOptions& options) {
   ExportReport report;
   report.log = options.log;
-  // A dry run is just another output: the walk below does not know which.
-  std::unique_ptr<Output> output = options.listOnly ? MakeListOutput(report)
-                                   : options.writers > 1
-                                       ? MakeParallelOutput(options.writers, report)
-                                       : MakeSerialOutput(report);
-  if (!options.listOnly) {
+  std::unique_ptr<Output> output = MakeOutput(options, report);
+  if (!options.listOnly && !options.verify) {
     try {
       // Made before the walk, so that the walk knows to pass it by.
       EnsureFolderPath(selection.target);

@@ -60,6 +60,7 @@ struct Progress {
 struct ExportOptions {
   int writers = 1;        // threads that write message files
   bool listOnly = false;  // walk and cut, but create and write nothing in the target
+  bool verify = false;    // compare with the target instead of writing into it
   RunLog* log = nullptr;  // the "/LOG:" file, open
   // Called in the walk's thread after each message and each mail file.
   std::function<void(const Progress&)> onProgress;

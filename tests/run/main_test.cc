@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
+#include "output/output.h"
 #include "run/run.h"
 #include "test_util.h"
 
@@ -32,7 +34,8 @@ RunResult RunMain(const std::string& commandLine) {
 }
 
 const std::string kOptions =
-    "\r\nOptions: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /LOG:file /SILENT";
+    "\r\nOptions: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /VERIFY /LOG:file "
+    "/SILENT";
 
 TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
   const Notice usage{kUsageText, "Plenvar", kIconInformation};
@@ -73,6 +76,7 @@ TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
       {"/S:a /T:b /LISTING", unknown("/LISTING")},
       {"store /T:out", error("Text outside any option: store" + kOptions)},
       {"/S:a /T:b /LIST plan", error("/LIST takes no value: plan")},
+      {"/S:a /T:b /LIST /verify", error("/LIST and /VERIFY cannot go together.")},
       {"/S:small /S:store /T:out", error("/S: given twice: give each option once.")},
       {"/m:*.msg /M:*.txt /S:a /T:b", error("/M: given twice: give each option once.")},
       {"/S:a /T:b /SILENT /silent", error("/SILENT given twice: give each option once.")},
@@ -113,7 +117,7 @@ TEST(MainTest, HelpAndVersion) {
     EXPECT_EQ(run.notices[0].style, c.status == 0 ? kIconInformation : kIconError) << c.commandLine;
   }
   // One line per option.
-  for (const char* option : {"/S:", "/T:", "/M:", "/MT:", "/LIST", "/LOG:", "/SILENT"})
+  for (const char* option : {"/S:", "/T:", "/M:", "/MT:", "/LIST", "/VERIFY", "/LOG:", "/SILENT"})
     EXPECT_NE(std::string(kHelpText).find("\n  " + std::string(option)), std::string::npos)
         << option;
   const std::string version = kVersionText;
@@ -214,6 +218,66 @@ TEST(MainTest, FailuresTurnTheNoticeIntoAWarning) {
   run = RunMain(folders + " /SILENT");
   EXPECT_EQ(run.status, kExitWithFailures);
   EXPECT_TRUE(run.notices.empty());
+}
+
+// A clean export verifies with one writer and with several; each tampering
+// after it is found, counted and named.
+TEST(MainTest, VerifyFindsWhatDiffersFromTheExport) {
+  namespace fs = std::filesystem;
+  using Path = const fs::path&;
+  const std::string two = MessageFileName(2);
+  const struct {
+    const char* what;
+    std::function<void(Path)> tamper;  // given the test folder
+    FailureKind kind;                  // kFailureKinds: nothing to find
+    std::string path;                  // the first failure's, under out/
+  } cases[] = {
+      {"clean", [](Path) {}, kFailureKinds, ""},
+      {"deleted", [&](Path d) { fs::remove(d / "out/a" / two); }, kMessageMissing, "a/" + two},
+      {"a byte changed", [&](Path d) { testing::WriteFile(d / "out/a" / two, "Received: B\r\n"); },
+       kMessageDiffers, "a/" + two},
+      {"cut short", [&](Path d) { fs::resize_file(d / "out/a" / two, 5); }, kMessageDiffers,
+       "a/" + two},
+      {"a byte longer", [&](Path d) { testing::WriteFile(d / "out/a" / two, "Received: b\r\n!"); },
+       kMessageDiffers, "a/" + two},
+      {"a folder",
+       [&](Path d) {
+         fs::remove(d / "out/a" / two);
+         fs::create_directory(d / "out/a" / two);
+       },
+       kMessageMissing, "a/" + two},
+      {"an extra message file",
+       [](Path d) { testing::WriteFile(d / "out/b" / MessageFileName(9), "x"); }, kExtraFile,
+       "b/" + MessageFileName(9)},
+      {"a leftover", [&](Path d) { testing::WriteFile(d / "out/a" / (two + ".tmp"), "x"); },
+       kExtraFile, "a/" + two + ".tmp"},
+      {"a mail file added to the source",
+       [](Path d) { testing::WriteFile(d / "src/a/0.msg", "Received: new\r\n"); }, kMessageDiffers,
+       "a/" + MessageFileName(1)},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    testing::MakeTree(dir.path, {{"src/a/m.msg", "Received: a\r\n\r\nReceived: b\r\n"},
+                                 {"src/b/n.msg", "Received: c\r\n"}});
+    const std::string folders = "/S:" + Arg(dir.Sub("src")) + " /T:" + Arg(dir.Sub("out"));
+    ASSERT_EQ(RunMain(folders + " /SILENT").status, kExitClean) << c.what;
+    c.tamper(dir.path);
+    for (const char* writers : {" /MT:1", " /MT:3"}) {
+      const RunResult run = RunMain(folders + " /VERIFY" + writers);
+      const std::string what = c.what + std::string(writers);
+      const bool clean = c.kind == kFailureKinds;
+      EXPECT_EQ(run.status, clean ? kExitClean : kExitWithFailures) << what;
+      const std::string text = run.notices.at(0).text;
+      if (clean) {
+        EXPECT_EQ(text, "Verify Completed\r\nMail files: 2\r\nMessages: 3\r\nBytes: 39") << what;
+        continue;
+      }
+      const std::string named = platform::DisplayPath(Arg((dir.path / "out" / c.path).string()));
+      EXPECT_NE(text.find(std::string("\r\n") + kFailureText[c.kind].label), std::string::npos)
+          << what << ": " << text;
+      EXPECT_NE(text.find("\r\n" + named + ": "), std::string::npos) << what << ": " << text;
+    }
+  }
 }
 
 TEST(CompletionNoticeTest, CountsPerKindThenTenPathsThenTheRest) {

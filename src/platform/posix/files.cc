@@ -63,6 +63,10 @@ std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
   }
 }
 
+void DropCachedPages(const InputFile& file) {
+  ::posix_fadvise(static_cast<int>(file.handle), 0, 0, POSIX_FADV_DONTNEED);
+}
+
 void Close(InputFile& file) {
   if (file.handle >= 0) ::close(static_cast<int>(file.handle));
   file.handle = -1;

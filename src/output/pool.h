@@ -1,0 +1,58 @@
+// The writer threads behind the parallel output and the verify: the walk's
+// thread hands over each message, a pool thread works on it, and its outcome
+// is committed in cut order, one at a time, so the report is that of one
+// thread. A PoolJob says what the work and the commit are.
+#ifndef PLENVAR_OUTPUT_POOL_H_
+#define PLENVAR_OUTPUT_POOL_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "output/output.h"
+#include "output/tally.h"
+
+namespace plenvar {
+
+struct Item {
+  enum Kind { kMessage, kEndOfFile, kFailure } kind;
+  bool done = false;
+  // A message:
+  std::string mailFile;
+  std::string folder;
+  std::string temporary;    // where it is written before its commit
+  std::int64_t number = 0;  // for a verify: the number an export gives it
+  std::string data;         // holds the text
+  std::string_view text;    // the message within data
+  std::size_t bytes = 0;    // counted against the cap on waiting bytes
+  std::size_t size = 0;     // of the message
+  bool folderExists = false;
+  std::string error;  // why the work failed; empty when it went well
+  FailureKind errorKind = kMessageNotWritten;
+  // The end of a mail file, or a failure of the walk:
+  std::optional<Failure> failure;
+};
+
+class PoolJob {
+ public:
+  virtual ~PoolJob() = default;
+  // In the walk's thread: messages for `folder` follow; whether it exists.
+  virtual bool BeginFolder(const std::string& folder) = 0;
+  // In the walk's thread, as a message is handed over.
+  virtual void Prepare(Item& item) = 0;
+  // In a pool thread; may drop the message's text.
+  virtual void Work(Item& item) = 0;
+  // In cut order, one message at a time.
+  virtual void Commit(Item& item, Tally& tally) = 0;
+  // Once every item is committed.
+  virtual void Finish(Tally& tally) = 0;
+};
+
+std::unique_ptr<Output> MakePooledOutput(int writers, ExportReport& report,
+                                         std::unique_ptr<PoolJob> job);
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_OUTPUT_POOL_H_
