@@ -39,23 +39,28 @@ void Compare(const std::string& path, std::string_view text, Item* item) {
   platform::DropCachedPages(file);  // what the disk holds, not what memory still does
   item->errorKind = kMessageDiffers;
   static thread_local std::vector<char> block(std::size_t{256} << 10);
+  // Only as far as both go: a size that differs is a difference already, and
+  // the read that would return 0 at the end is one system call a file saved.
+  const std::size_t both =
+      static_cast<std::size_t>(std::min<std::uint64_t>(file.size, text.size()));
   std::size_t at = 0;
   try {
-    for (std::size_t n; (n = platform::ReadBlock(file, block.data(), block.size())) > 0; at += n) {
-      const std::size_t common = std::min(n, text.size() - std::min(at, text.size()));
-      const auto end = block.begin() + static_cast<std::ptrdiff_t>(common);
+    while (at < both) {
+      const std::size_t n =
+          platform::ReadBlock(file, block.data(), std::min(block.size(), both - at));
+      if (n == 0) break;  // shorter than when it was opened
       const std::size_t same = static_cast<std::size_t>(
-          std::mismatch(block.begin(), end, text.begin() + static_cast<std::ptrdiff_t>(at)).first -
+          std::mismatch(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n),
+                        text.begin() + static_cast<std::ptrdiff_t>(at))
+              .first -
           block.begin());
-      if (same < n) {
-        at += same;
-        break;
-      }
+      at += same;
+      if (same < n) break;
     }
   } catch (const Error& e) {
     item->error = e.reason;
   }
-  if (item->error.empty() && (at != text.size() || file.bytes_read != text.size())) {
+  if (item->error.empty() && (at != text.size() || file.size != text.size())) {
     item->error = "differs from byte " + std::to_string(at) + " on (the file holds " +
                   std::to_string(file.size) + " bytes, the message " + std::to_string(text.size()) +
                   ")";
