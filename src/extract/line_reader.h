@@ -34,6 +34,9 @@ struct LineReader {
   bool cr_pending = false;  // the last block ended in a CR; its LF may follow
   bool in_line = false;     // text of a line is out without its line end yet
   bool at_end = false;
+  // Whether the file was found unchanged once all it held when opened was
+  // read: then it is at its end without the read that would return 0.
+  bool unchanged_at_size = false;
 
   LineReader() = default;
   LineReader(const LineReader&) = delete;
@@ -50,6 +53,10 @@ void OpenLines(const std::string& path, LineReader* reader);
 // it. At the end of the file a last line without a line end gains CR LF.
 // Returns false, appending nothing, once the file is exhausted.
 bool ReadLines(LineReader& reader, std::string* text);
+
+// Whether the file changed while it was read (platform::ChangedSinceOpened),
+// asked once the file is exhausted.
+bool ChangedWhileRead(const LineReader& reader);
 
 }  // namespace plenvar
 

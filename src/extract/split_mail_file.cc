@@ -92,7 +92,7 @@ bool SplitMailFile(const std::string& path, Output& output, std::uint64_t* bytes
   // The working text is not used after the last message: the output may take it.
   if (header > 0) output.Message(tail.substr(header - 1), &work);
   if (bytesRead != nullptr) *bytesRead = reader.file.bytes_read;
-  return platform::ChangedSinceOpened(reader.file);
+  return ChangedWhileRead(reader);
 }
 
 }  // namespace plenvar
