@@ -76,6 +76,7 @@ int WriterThreads(const std::string& commandLine) {
 
 const char kVersionText[] = "plenvar " PLENVAR_VERSION;
 const char kForeignLog[] = "/LOG:file exists and is not a log of this program: ";
+const char kHeldTarget[] = "Another run of plenvar is writing into /T:TargetDirectory: ";
 
 int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   if (commandLine == "--help" || commandLine == "--version") {
@@ -115,13 +116,16 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   ExportOptions options;
   options.writers = writers;
   // Any letter case: a dry run or a verify asked for must never become an export.
-  options.listOnly = FindIgnoringCase(commandLine, "/LIST") != std::string::npos;
-  options.verify = FindIgnoringCase(commandLine, "/VERIFY") != std::string::npos;
-  if (options.listOnly && options.verify) {
+  const bool list = FindIgnoringCase(commandLine, "/LIST") != std::string::npos;
+  const bool verify = FindIgnoringCase(commandLine, "/VERIFY") != std::string::npos;
+  if (list && verify) {
     showNotice({"/LIST and /VERIFY cannot go together.", "Error", platform::kIconError});
     return kExitUsage;
   }
-  const char* const run = options.listOnly ? "List" : options.verify ? "Verify" : "Export";
+  options.kind = list ? RunKind::kList : verify ? RunKind::kVerify : RunKind::kExport;
+  // The run's name in its notices and in its log.
+  const char* const run = list ? "List" : verify ? "Verify" : "Export";
+  const char* const mode = list ? "list" : verify ? "verify" : "export";
   const bool logWanted = FindIgnoringCase(commandLine, "/LOG:") != std::string::npos;
   std::string logPath = GetParameter(commandLine, "/LOG:");
   if (logWanted && logPath.empty()) {
@@ -156,18 +160,14 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
     return refuse(kForeignLog, logPath);
   platform::FolderLock lock;
   std::string made;  // the first target level this run made, if any
-  // A verify creates nothing, but must not compare what an export is still
-  // writing; a dry run does not look at the target.
-  if (options.verify && platform::FolderExists(targetDirectory) &&
-      !platform::LockFolder(targetDirectory, &lock))
-    return refuse("Another run of plenvar is writing into /T:TargetDirectory: ", targetDirectory);
-  if (!options.listOnly && !options.verify) {
+  // Two exports into one target would rename each other's temporary files,
+  // and a verify must not compare what an export is still writing. A verify
+  // creates nothing; a dry run does not look at the target.
+  if (!list) {
     try {
-      made = EnsureFolderPath(targetDirectory);
-      // Two runs into one target would rename each other's temporary files.
-      if (!platform::LockFolder(targetDirectory, &lock))
-        return refuse("Another run of plenvar is writing into /T:TargetDirectory: ",
-                      targetDirectory);
+      if (!verify) made = EnsureFolderPath(targetDirectory);
+      if (platform::FolderExists(targetDirectory) && !platform::LockFolder(targetDirectory, &lock))
+        return refuse(kHeldTarget, targetDirectory);
     } catch (const Error& e) {
       RemoveMadeFolders(targetDirectory, made);
       return refuse("/T:TargetDirectory could not be created: ", e.path, e.reason);
@@ -188,11 +188,7 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
       RemoveMadeFolders(targetDirectory, made);
       return refuse(why, logPath, reason);
     }
-    LogRun(*log, PLENVAR_VERSION,
-           options.listOnly ? "list"
-           : options.verify ? "verify"
-                            : "export",
-           sourceDirectory, targetDirectory, fileMask, writers);
+    LogRun(*log, PLENVAR_VERSION, mode, sourceDirectory, targetDirectory, fileMask, writers);
     options.log = log.get();
   }
   const Selection selection{sourceDirectory, targetDirectory, fileMask, log ? logPath : ""};
@@ -208,11 +204,9 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
   if (progress && progress->drawn) platform::ClearProgress();
   if (report.interrupted != 0) {
     // Said even with "/SILENT": the script that sent the signal asks how far it got.
-    showNotice(
-        {run + (" interrupted by " + platform::SignalName(report.interrupted)) +
-             (options.listOnly || options.verify ? "."
-                                                 : ": run the same command again to complete it."),
-         "Plenvar", platform::kIconError});
+    showNotice({run + (" interrupted by " + platform::SignalName(report.interrupted)) +
+                    (list || verify ? "." : ": run the same command again to complete it."),
+                "Plenvar", platform::kIconError});
     return 128 + report.interrupted;
   }
   if (!silent) showNotice(CompletionNotice(report, run));

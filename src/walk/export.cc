@@ -3,7 +3,6 @@
 
 #include "extract/extract.h"
 #include "output/output.h"
-#include "output/target_folders.h"
 #include "walk/walk.h"
 
 namespace plenvar {
@@ -72,8 +71,8 @@ class Exporter : public StoreVisitor {
 
 // A dry run and a verify are just other outputs: the walk does not know which.
 std::unique_ptr<Output> MakeOutput(const ExportOptions& options, ExportReport& report) {
-  if (options.listOnly) return MakeListOutput(report);
-  if (options.verify) return MakeVerifyOutput(options.writers, report);
+  if (options.kind == RunKind::kList) return MakeListOutput(report);
+  if (options.kind == RunKind::kVerify) return MakeVerifyOutput(options.writers, report);
   if (options.writers > 1) return MakeParallelOutput(options.writers, report);
   return MakeSerialOutput(report);
 }
@@ -84,14 +83,6 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options)
   ExportReport report;
   report.log = options.log;
   std::unique_ptr<Output> output = MakeOutput(options, report);
-  if (!options.listOnly && !options.verify) {
-    try {
-      // Made before the walk, so that the walk knows to pass it by.
-      EnsureFolderPath(selection.target);
-    } catch (const Error&) {
-      // The message files written there say why.
-    }
-  }
   std::optional<Progressing> progressing;
   if (options.onProgress) progressing.emplace(*output, options.onProgress);
   Output& cutInto = progressing ? static_cast<Output&>(*progressing) : *output;

@@ -56,11 +56,15 @@ struct Progress {
   std::int64_t messages = 0;  // cut from them
 };
 
+// What a run does with the messages it cuts: writes them; only counts them
+// (a dry run, which creates nothing in the target); or compares them with
+// the message files in the target.
+enum class RunKind { kExport, kList, kVerify };
+
 // How a run goes beyond its three parameters.
 struct ExportOptions {
-  int writers = 1;        // threads that write message files
-  bool listOnly = false;  // walk and cut, but create and write nothing in the target
-  bool verify = false;    // compare with the target instead of writing into it
+  int writers = 1;  // threads that write (or compare) message files
+  RunKind kind = RunKind::kExport;
   RunLog* log = nullptr;  // the "/LOG:" file, open
   // Called in the walk's thread after each message and each mail file.
   std::function<void(const Progress&)> onProgress;
@@ -96,7 +100,9 @@ std::string TargetFolderOf(const std::string& sourceRoot, const std::string& tar
 
 // The export: walks the source, cuts every selected mail file into the output
 // the options ask for (a dry run, one writer, or several to the same result),
-// and finishes it. Every failure is in the report, and in the log.
+// and finishes it. Every failure is in the report, and in the log. An
+// export's target root is made by the caller first (Main makes and locks
+// it), so that the walk knows to pass it by.
 ExportReport RunExport(const Selection& selection, const ExportOptions& options = {});
 
 }  // namespace plenvar

@@ -165,6 +165,7 @@ TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
                      {at + "zz/000000000000000002.MAI", "Received: z\r\n"}});
     if (!at.empty()) expected.insert({at, ""});
     for (int run = 1; run <= 2; ++run) {
+      EnsureFolderPath(dir.Sub(c.target));  // as Main does before every export
       ExportReport report = RunExport({dir.Sub("src"), dir.Sub(c.target), c.mask, ""});
       EXPECT_EQ(report.total, 0) << c.target << " run " << run;
       EXPECT_EQ(ReadTree(dir.path / "src"), expected) << c.target << " run " << run;
