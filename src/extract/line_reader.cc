@@ -43,8 +43,8 @@ bool ReadLines(LineReader& reader, std::string* text) {
   // All it held when opened is read: if it is still as it was, that is its
   // end, and the read that would say so is one system call a mail file saved
   // (a tenth of them on a store of small files). If it grew, read on.
-  const bool done = reader.file.bytes_read == reader.file.size &&
-                    !platform::ChangedSinceOpened(reader.file);
+  const bool done =
+      reader.file.bytes_read == reader.file.size && !platform::ChangedSinceOpened(reader.file);
   reader.unchanged_at_size = done;
   const std::size_t n =
       done ? 0 : platform::ReadBlock(reader.file, reader.block.get(), reader.block_size);

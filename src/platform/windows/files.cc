@@ -208,8 +208,8 @@ bool StillAtItsPath(const OutputFile& file) {
     return false;
   FolderId named;
   return EntryIdOf(file.path, &named) && named.volume == open.dwVolumeSerialNumber &&
-         named.index == ((static_cast<std::uint64_t>(open.nFileIndexHigh) << 32) |
-                         open.nFileIndexLow);
+         named.index ==
+             ((static_cast<std::uint64_t>(open.nFileIndexHigh) << 32) | open.nFileIndexLow);
 }
 
 void Append(OutputFile& file, std::string_view data) {
