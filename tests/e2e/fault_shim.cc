@@ -9,7 +9,8 @@
 //   PLENVAR_FAULT=term2:PATH   two SIGTERMs arrive then
 //   PLENVAR_FAULT=late-rename  renames are slow, and one after a flush aborts
 //
-// PATH is compared with the end of the path the program opens.
+// PATH is compared with the end of the path the program opens (for openat,
+// the folder's path and the name).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -47,9 +48,18 @@ F Next(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-int OpenWithFault(const char* next_name, const char* path, int flags, mode_t mode) {
-  using OpenFn = int (*)(const char*, int, ...);
-  static OpenFn next = Next<OpenFn>(next_name);
+// The whole path of `name` in the folder `folder` (a descriptor or AT_FDCWD).
+const char* WholePath(int folder, const char* name, char (&buffer)[4096]) {
+  if (folder == AT_FDCWD || name[0] == '/') return name;
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", folder);
+  const ssize_t n = readlink(link, buffer, sizeof buffer - 1);
+  if (n < 0) std::abort();
+  std::snprintf(buffer + n, sizeof buffer - static_cast<size_t>(n), "/%s", name);
+  return buffer;
+}
+
+void BeforeOpen(const char* path) {
   if (Is("vanish", path)) unlink(path);
   if (Is("term", path) || Is("term2", path)) raise(SIGTERM);
   if (Is("term2", path)) raise(SIGTERM);
@@ -57,7 +67,24 @@ int OpenWithFault(const char* next_name, const char* path, int flags, mode_t mod
     unlink(path);
     mkdir(path, 0700);
   }
+}
+
+int OpenWithFault(const char* next_name, const char* path, int flags, mode_t mode) {
+  using OpenFn = int (*)(const char*, int, ...);
+  static OpenFn next = Next<OpenFn>(next_name);
+  BeforeOpen(path);
   const int fd = next(path, flags, mode);
+  if (fd >= 0 && Is("grow", path)) grow_fd = fd;
+  return fd;
+}
+
+int OpenAtWithFault(const char* next_name, int folder, const char* name, int flags, mode_t mode) {
+  using OpenAtFn = int (*)(int, const char*, int, ...);
+  static OpenAtFn next = Next<OpenAtFn>(next_name);
+  char buffer[4096];
+  const char* path = WholePath(folder, name, buffer);
+  BeforeOpen(path);
+  const int fd = next(folder, name, flags, mode);
   if (fd >= 0 && Is("grow", path)) grow_fd = fd;
   return fd;
 }
@@ -80,6 +107,22 @@ int open64(const char* path, int flags, ...) {
   const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
   va_end(args);
   return OpenWithFault("open64", path, flags, mode);
+}
+
+int openat(int folder, const char* name, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  return OpenAtWithFault("openat", folder, name, flags, mode);
+}
+
+int openat64(int folder, const char* name, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
+  va_end(args);
+  return OpenAtWithFault("openat64", folder, name, flags, mode);
 }
 
 ssize_t read(int fd, void* buffer, size_t size) {
@@ -105,14 +148,25 @@ ssize_t read(int fd, void* buffer, size_t size) {
 bool synced = false;
 
 // A message file renamed into place after the flush may not be on disk.
-int rename(const char* from, const char* to) {
-  using RenameFn = int (*)(const char*, const char*);
-  static RenameFn next = Next<RenameFn>("rename");
+void BeforeRename() {
   if (Fault() == "late-rename") {
     if (synced) std::abort();
     usleep(20000);
   }
+}
+
+int rename(const char* from, const char* to) {
+  using RenameFn = int (*)(const char*, const char*);
+  static RenameFn next = Next<RenameFn>("rename");
+  BeforeRename();
   return next(from, to);
+}
+
+int renameat(int from_folder, const char* from, int to_folder, const char* to) {
+  using RenameAtFn = int (*)(int, const char*, int, const char*);
+  static RenameAtFn next = Next<RenameAtFn>("renameat");
+  BeforeRename();
+  return next(from_folder, from, to_folder, to);
 }
 
 int syncfs(int fd) {

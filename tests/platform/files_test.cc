@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -35,6 +36,35 @@ TEST(FilesTest, CreateOrReplaceOwnReplacesOnlyItsOwnKind) {
     Close(file);
     EXPECT_EQ(ReadFile(path), c.replaced ? "new" : c.before) << what;
   }
+}
+
+// Files land where their paths say, in whatever order their folders come
+// (folders asked for in a row are held open), and a folder listed afresh is
+// the one written into, even after another took its path.
+TEST(FilesTest, FilesLandWhereTheirPathsSay) {
+  TempDir dir;
+  const std::string root = dir.path.string() + "\\";
+  for (const char* folder : {"a", "b", "ab", "a/b", "z"})
+    std::filesystem::create_directories(dir.path / folder);
+  const char* writes[] = {"a\\1",  "a\\2",    "b\\3", "a\\4", "ab\\5",
+                          "ab\\6", "a\\b\\7", "a\\8", "b\\9", "a\\10"};
+  testing::Tree expected = {{"a/", ""}, {"b/", ""}, {"ab/", ""}, {"a/b/", ""}, {"z/", ""}};
+  for (const char* name : writes) {
+    WriteFileAtomically(root + name, name);
+    std::string relative = name;
+    std::replace(relative.begin(), relative.end(), '\\', '/');
+    expected[relative] = name;
+  }
+  std::filesystem::rename(dir.path / "a", dir.path / "z" / "a");
+  std::filesystem::create_directory(dir.path / "a");
+  OpenFolder(root + "a");
+  WriteFileAtomically(root + "a\\11", "a\\11");
+  testing::Tree moved;
+  for (const auto& [path, text] : expected)
+    moved[path.compare(0, 2, "a/") == 0 ? "z/" + path : path] = text;
+  moved["a/"] = "";
+  moved["a/11"] = "a\\11";
+  EXPECT_EQ(testing::ReadTree(dir.path), moved);
 }
 
 TEST(FilesTest, OneHolderOfAFolderLockAtATime) {

@@ -33,7 +33,9 @@ std::int64_t ModifiedNs(const struct stat& st) {
 void OpenForReading(const std::string& path, InputFile* file) {
   // O_NONBLOCK so that a FIFO named like a mail file cannot stall the run
   // before the check below turns it away.
-  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  std::string native;
+  const Place place = PlaceOf(path, &native);
+  int fd = ::openat(place.folder, place.name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw SystemError(path, errno);
   struct stat st;
   if (::fstat(fd, &st) != 0) {
@@ -95,38 +97,49 @@ int WriteAll(int fd, const char* data, std::size_t size) {
   return 0;
 }
 
-// Creates or empties `native` and writes data; 0, or an errno with no file left.
-int WriteNew(const std::string& native, std::string_view data) {
-  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+// Creates or empties the file at `place` and writes data; 0, or an errno
+// with no file left.
+int WriteNew(const Place& place, std::string_view data) {
+  int fd = ::openat(place.folder, place.name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return errno;
   int error = WriteAll(fd, data.data(), data.size());
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) ::unlink(native.c_str());
+  if (error != 0) ::unlinkat(place.folder, place.name, 0);
   return error;
+}
+
+// Renames `from` to `to`; 0 or an errno.
+int Rename(const std::string& from, const std::string& to) {
+  std::string nativeFrom, nativeTo;
+  const Place source = HeldPlaceOf(from, &nativeFrom);
+  const Place target = HeldPlaceOf(to, &nativeTo);
+  return ::renameat(source.folder, source.name, target.folder, target.name) == 0 ? 0 : errno;
 }
 
 }  // namespace
 
 void WriteFileAtomically(const std::string& path, std::string_view data) {
-  const std::string target = NativePath(path);
-  const std::string temporary = target + ".tmp";
-  int error = WriteNew(temporary, data);
-  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
-    error = errno;
-    ::unlink(temporary.c_str());
-  }
+  const std::string temporary = path + ".tmp";
+  std::string native;
+  int error = WriteNew(PlaceOf(temporary, &native), data);
+  if (error == 0 && (error = Rename(temporary, path)) != 0) RemoveFile(temporary);
   if (error != 0) throw SystemError(path, error);
 }
 
 void WriteNewFile(const std::string& path, std::string_view data) {
-  if (const int error = WriteNew(NativePath(path), data)) throw SystemError(path, error);
+  std::string native;
+  if (const int error = WriteNew(PlaceOf(path, &native), data)) throw SystemError(path, error);
 }
 
 void RenameReplacing(const std::string& from, const std::string& to) {
-  if (::rename(NativePath(from).c_str(), NativePath(to).c_str()) != 0) throw SystemError(to, errno);
+  if (const int error = Rename(from, to)) throw SystemError(to, error);
 }
 
-void RemoveFile(const std::string& path) { ::unlink(NativePath(path).c_str()); }
+void RemoveFile(const std::string& path) {
+  std::string native;
+  const Place place = HeldPlaceOf(path, &native);
+  ::unlinkat(place.folder, place.name, 0);
+}
 
 namespace {
 
@@ -235,7 +248,9 @@ bool EntryIdOf(const std::string& path, FolderId* id) {
 
 bool FileSizeOf(const std::string& path, std::uint64_t* size) {
   struct stat st;
-  if (::stat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::string native;
+  const Place place = PlaceOf(path, &native);
+  if (::fstatat(place.folder, place.name, &st, 0) != 0 || !S_ISREG(st.st_mode)) return false;
   *size = static_cast<std::uint64_t>(st.st_size);
   return true;
 }

@@ -33,6 +33,7 @@ EntryKind KindOf(int folder_fd, const dirent& entry) {
 }  // namespace
 
 Folder OpenFolder(const std::string& path) {
+  ForgetHeldFolder();
   std::unique_ptr<DIR, CloseDir> dir(::opendir(NativePath(path).c_str()));
   if (!dir) throw SystemError(path, errno);
   const int fd = ::dirfd(dir.get());
