@@ -6,10 +6,33 @@ namespace plenvar {
 
 std::size_t ReadBlockSize = std::size_t{256} * 1024;
 
+namespace {
+
+// The block the last reader of this thread let go. On a store of one small
+// message per file, a fresh 256 KiB for every mail file cost the cutting
+// thread a malloc and a free that merged it back into the heap: about a tenth
+// of that thread's time (perf, `single` store).
+thread_local std::unique_ptr<char[]> spare;
+thread_local std::size_t spareSize = 0;
+
+}  // namespace
+
+LineReader::~LineReader() {
+  platform::Close(file);
+  if (block != nullptr && spare == nullptr) {
+    spare = std::move(block);
+    spareSize = block_size;
+  }
+}
+
 void OpenLines(const std::string& path, LineReader* reader) {
   platform::OpenForReading(path, &reader->file);
   reader->block_size = ReadBlockSize;
-  reader->block.reset(new char[reader->block_size]);
+  if (spare != nullptr && spareSize == reader->block_size) {
+    reader->block = std::move(spare);
+  } else {
+    reader->block.reset(new char[reader->block_size]);
+  }
   reader->cr_pending = reader->in_line = reader->at_end = false;
   reader->ends = LineReader::kUnknown;
 }

@@ -41,7 +41,7 @@ struct LineReader {
   LineReader() = default;
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
-  ~LineReader() { platform::Close(file); }
+  ~LineReader();
 };
 
 void OpenLines(const std::string& path, LineReader* reader);

@@ -16,18 +16,27 @@
 
 namespace plenvar {
 
+// The mail file a message comes from and its target folder: one for all the
+// items of a mail file, where a copy of both names per item cost the cutting
+// thread two allocations a message, freed by another thread.
+struct MailFileNames {
+  std::string mailFile;
+  std::string folder;
+};
+
 struct Item {
   enum Kind { kMessage, kEndOfFile, kFailure } kind;
   bool done = false;
+  std::shared_ptr<const MailFileNames> names;
   // A message:
-  std::string mailFile;
-  std::string folder;
-  std::string temporary;    // where it is written before its commit
-  std::int64_t number = 0;  // for a verify: the number an export gives it
-  std::string data;         // holds the text
-  std::string_view text;    // the message within data
-  std::size_t bytes = 0;    // counted against the cap on waiting bytes
-  std::size_t size = 0;     // of the message
+  std::string temporary;  // where it is written before its commit
+  // An export: its place in cut order, which names the temporary file; a
+  // verify: the number an export gives it.
+  std::int64_t number = 0;
+  std::string data;       // holds the text
+  std::string_view text;  // the message within data
+  std::size_t bytes = 0;  // counted against the cap on waiting bytes
+  std::size_t size = 0;   // of the message
   bool folderExists = false;
   std::string error;  // why the work failed; empty when it went well
   FailureKind errorKind = kMessageNotWritten;
@@ -42,7 +51,7 @@ class PoolJob {
   virtual bool BeginFolder(const std::string& folder) = 0;
   // In the walk's thread, as a message is handed over.
   virtual void Prepare(Item& item) = 0;
-  // In a pool thread; may drop the message's text.
+  // In a pool thread. The message's text is let go of after it.
   virtual void Work(Item& item) = 0;
   // In cut order, one message at a time.
   virtual void Commit(Item& item, Tally& tally) = 0;

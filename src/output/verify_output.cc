@@ -88,16 +88,14 @@ class VerifyJob : public PoolJob {
   }
 
   void Work(Item& item) override {
-    Compare(item.folder + "\\" + MessageFileName(item.number), item.text, &item);
-    std::string().swap(item.data);
-    item.text = {};
+    Compare(item.names->folder + "\\" + MessageFileName(item.number), item.text, &item);
   }
 
   void Commit(Item& item, Tally& tally) override {
     const std::int64_t number = tally.Next();
     if (!item.error.empty())
-      tally.Report().Fail(
-          {item.errorKind, item.folder + "\\" + MessageFileName(number), std::move(item.error)});
+      tally.Report().Fail({item.errorKind, item.names->folder + "\\" + MessageFileName(number),
+                           std::move(item.error)});
     tally.Written(number, item.size);
   }
 
