@@ -39,8 +39,8 @@ TEST(FilesTest, CreateOrReplaceOwnReplacesOnlyItsOwnKind) {
 }
 
 // Files land where their paths say, in whatever order their folders come
-// (folders asked for in a row are held open), and a folder listed afresh is
-// the one written into, even after another took its path.
+// (folders asked for in a row are held open); a folder listed afresh, or
+// made anew after one was removed, is the one written into.
 TEST(FilesTest, FilesLandWhereTheirPathsSay) {
   TempDir dir;
   const std::string root = dir.path.string() + "\\";
@@ -64,6 +64,14 @@ TEST(FilesTest, FilesLandWhereTheirPathsSay) {
     moved[path.compare(0, 2, "a/") == 0 ? "z/" + path : path] = text;
   moved["a/"] = "";
   moved["a/11"] = "a\\11";
+  WriteFileAtomically(root + "b\\12", "");
+  WriteFileAtomically(root + "b\\12", "");  // b is held now
+  std::filesystem::remove_all(dir.path / "b");
+  std::filesystem::create_directory(dir.path / "b");
+  WriteFileAtomically(root + "b\\13", "b\\13");
+  moved.erase("b/3");
+  moved.erase("b/9");
+  moved["b/13"] = "b\\13";
   EXPECT_EQ(testing::ReadTree(dir.path), moved);
 }
 

@@ -28,14 +28,27 @@ std::int64_t ModifiedNs(const struct stat& st) {
   return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
+// A call in a held folder that found no such file is made again by the whole
+// path: the folder may have been removed since it was opened, and another
+// made at its path. Gives `place` the whole path and says whether to retry.
+bool Retry(const std::string& path, Place* place, std::string* native) {
+  if (place->folder == AT_FDCWD || errno != ENOENT) return false;
+  ForgetHeldFolder();
+  *native = NativePath(path);
+  *place = {AT_FDCWD, native->c_str()};
+  return true;
+}
+
 }  // namespace
 
 void OpenForReading(const std::string& path, InputFile* file) {
   // O_NONBLOCK so that a FIFO named like a mail file cannot stall the run
   // before the check below turns it away.
   std::string native;
-  const Place place = PlaceOf(path, &native);
-  int fd = ::openat(place.folder, place.name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  Place place = PlaceOf(path, &native);
+  constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::openat(place.folder, place.name, kFlags);
+  if (fd < 0 && Retry(path, &place, &native)) fd = ::openat(place.folder, place.name, kFlags);
   if (fd < 0) throw SystemError(path, errno);
   struct stat st;
   if (::fstat(fd, &st) != 0) {
@@ -97,10 +110,14 @@ int WriteAll(int fd, const char* data, std::size_t size) {
   return 0;
 }
 
-// Creates or empties the file at `place` and writes data; 0, or an errno
+// Creates or empties the file at `path` and writes data; 0, or an errno
 // with no file left.
-int WriteNew(const Place& place, std::string_view data) {
-  int fd = ::openat(place.folder, place.name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+int WriteNew(const std::string& path, std::string_view data) {
+  std::string native;
+  Place place = PlaceOf(path, &native);
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+  int fd = ::openat(place.folder, place.name, kFlags, 0666);
+  if (fd < 0 && Retry(path, &place, &native)) fd = ::openat(place.folder, place.name, kFlags, 0666);
   if (fd < 0) return errno;
   int error = WriteAll(fd, data.data(), data.size());
   if (::close(fd) != 0 && error == 0) error = errno;
@@ -111,8 +128,11 @@ int WriteNew(const Place& place, std::string_view data) {
 // Renames `from` to `to`; 0 or an errno.
 int Rename(const std::string& from, const std::string& to) {
   std::string nativeFrom, nativeTo;
-  const Place source = HeldPlaceOf(from, &nativeFrom);
-  const Place target = HeldPlaceOf(to, &nativeTo);
+  Place source = HeldPlaceOf(from, &nativeFrom);
+  Place target = HeldPlaceOf(to, &nativeTo);
+  if (::renameat(source.folder, source.name, target.folder, target.name) == 0) return 0;
+  if (!Retry(from, &source, &nativeFrom)) return errno;
+  target = HeldPlaceOf(to, &nativeTo);
   return ::renameat(source.folder, source.name, target.folder, target.name) == 0 ? 0 : errno;
 }
 
@@ -120,15 +140,13 @@ int Rename(const std::string& from, const std::string& to) {
 
 void WriteFileAtomically(const std::string& path, std::string_view data) {
   const std::string temporary = path + ".tmp";
-  std::string native;
-  int error = WriteNew(PlaceOf(temporary, &native), data);
+  int error = WriteNew(temporary, data);
   if (error == 0 && (error = Rename(temporary, path)) != 0) RemoveFile(temporary);
   if (error != 0) throw SystemError(path, error);
 }
 
 void WriteNewFile(const std::string& path, std::string_view data) {
-  std::string native;
-  if (const int error = WriteNew(PlaceOf(path, &native), data)) throw SystemError(path, error);
+  if (const int error = WriteNew(path, data)) throw SystemError(path, error);
 }
 
 void RenameReplacing(const std::string& from, const std::string& to) {
@@ -137,8 +155,9 @@ void RenameReplacing(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) {
   std::string native;
-  const Place place = HeldPlaceOf(path, &native);
-  ::unlinkat(place.folder, place.name, 0);
+  Place place = HeldPlaceOf(path, &native);
+  if (::unlinkat(place.folder, place.name, 0) != 0 && Retry(path, &place, &native))
+    ::unlinkat(place.folder, place.name, 0);
 }
 
 namespace {
@@ -249,8 +268,11 @@ bool EntryIdOf(const std::string& path, FolderId* id) {
 bool FileSizeOf(const std::string& path, std::uint64_t* size) {
   struct stat st;
   std::string native;
-  const Place place = PlaceOf(path, &native);
-  if (::fstatat(place.folder, place.name, &st, 0) != 0 || !S_ISREG(st.st_mode)) return false;
+  Place place = PlaceOf(path, &native);
+  int result = ::fstatat(place.folder, place.name, &st, 0);
+  if (result != 0 && Retry(path, &place, &native))
+    result = ::fstatat(place.folder, place.name, &st, 0);
+  if (result != 0 || !S_ISREG(st.st_mode)) return false;
   *size = static_cast<std::uint64_t>(st.st_size);
   return true;
 }
