@@ -59,7 +59,12 @@ const char* WholePath(int folder, const char* name, char (&buffer)[4096]) {
   return buffer;
 }
 
-void BeforeOpen(const char* path) {
+// The program opens mail files and message files with openat.
+int OpenAt(int folder, const char* name, int flags, mode_t mode) {
+  using OpenAtFn = int (*)(int, const char*, int, ...);
+  static OpenAtFn next = Next<OpenAtFn>("openat");
+  char buffer[4096];
+  const char* path = WholePath(folder, name, buffer);
   if (Is("vanish", path)) unlink(path);
   if (Is("term", path) || Is("term2", path)) raise(SIGTERM);
   if (Is("term2", path)) raise(SIGTERM);
@@ -67,23 +72,6 @@ void BeforeOpen(const char* path) {
     unlink(path);
     mkdir(path, 0700);
   }
-}
-
-int OpenWithFault(const char* next_name, const char* path, int flags, mode_t mode) {
-  using OpenFn = int (*)(const char*, int, ...);
-  static OpenFn next = Next<OpenFn>(next_name);
-  BeforeOpen(path);
-  const int fd = next(path, flags, mode);
-  if (fd >= 0 && Is("grow", path)) grow_fd = fd;
-  return fd;
-}
-
-int OpenAtWithFault(const char* next_name, int folder, const char* name, int flags, mode_t mode) {
-  using OpenAtFn = int (*)(int, const char*, int, ...);
-  static OpenAtFn next = Next<OpenAtFn>(next_name);
-  char buffer[4096];
-  const char* path = WholePath(folder, name, buffer);
-  BeforeOpen(path);
   const int fd = next(folder, name, flags, mode);
   if (fd >= 0 && Is("grow", path)) grow_fd = fd;
   return fd;
@@ -93,28 +81,12 @@ int OpenAtWithFault(const char* next_name, int folder, const char* name, int fla
 
 extern "C" {
 
-int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
-  va_end(args);
-  return OpenWithFault("open", path, flags, mode);
-}
-
-int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
-  va_end(args);
-  return OpenWithFault("open64", path, flags, mode);
-}
-
 int openat(int folder, const char* name, int flags, ...) {
   va_list args;
   va_start(args, flags);
   const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
   va_end(args);
-  return OpenAtWithFault("openat", folder, name, flags, mode);
+  return OpenAt(folder, name, flags, mode);
 }
 
 int openat64(int folder, const char* name, int flags, ...) {
@@ -122,7 +94,7 @@ int openat64(int folder, const char* name, int flags, ...) {
   va_start(args, flags);
   const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
   va_end(args);
-  return OpenAtWithFault("openat64", folder, name, flags, mode);
+  return OpenAt(folder, name, flags, mode);
 }
 
 ssize_t read(int fd, void* buffer, size_t size) {
