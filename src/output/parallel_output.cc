@@ -229,7 +229,8 @@ class PooledOutput : public Output {
       item->data.assign(text);
       item->text = item->data;
     }
-    item->bytes = item->data.size();
+    // What it holds, not what it uses: a reused buffer may be larger.
+    item->bytes = item->data.capacity();
     item->size = text.size();
     pool_.job->Prepare(*item);
     Enqueue(pool_, std::move(item));
