@@ -15,7 +15,7 @@ namespace {
 
 struct HeldFolder {
   std::string path;  // the program's text of a folder asked for
-  int fd = -1;       // that folder, once it was asked for twice in a row
+  int fd = -1;       // that folder, once it was asked for a second time
   ~HeldFolder() { Release(); }
   void Release() {
     if (fd >= 0) ::close(fd);
