@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -10,9 +11,30 @@ namespace {
 
 constexpr std::size_t kNone = std::string::npos;
 
+// A message this large is offered with the buffer it lies in, so that writer
+// threads may take the buffer rather than copy the message: with two writers
+// a 150 MB message followed by another took 0.9 s and 310 MB, against 0.15 s
+// and 157 MB with one, copying into fresh memory.
+constexpr std::size_t kOffered = 1 << 20;
+
 bool IsTrigger(const char* line, std::size_t length) {
   return (length >= 9 && std::memcmp(line, "Received:", 9) == 0) ||
          (length >= 12 && std::memcmp(line, "Return-Path:", 12) == 0);
+}
+
+// Room for `bytes` in one step: the pages are only touched as text arrives,
+// but a buffer that grows by doubling touches every byte twice, and on this
+// machine first touching memory costs far more than copying it (a 1 GB
+// message took 8 s growing, 5 s with room made first, under 2 s once the
+// room also asked for huge pages).
+void MakeRoom(std::string* text, std::uint64_t bytes) {
+  const std::size_t room = text->capacity();
+  try {
+    if (bytes < text->max_size()) text->reserve(static_cast<std::size_t>(bytes));
+  } catch (const std::bad_alloc&) {
+    // More than the address space will give at once: grow as text arrives.
+  }
+  if (text->capacity() != room) platform::AdviseLargeBuffer(text->data(), text->capacity());
 }
 
 }  // namespace
@@ -26,20 +48,11 @@ bool IsTrigger(const char* line, std::size_t length) {
 bool SplitMailFile(const std::string& path, Output& output, std::uint64_t* bytesRead) {
   LineReader reader;
   OpenLines(path, &reader);
-  // One buffer for the whole run, with room for the whole file: its pages are
-  // only touched as text arrives, but a buffer that grows by doubling touches
-  // every byte twice, and on this machine first touching memory costs far
-  // more than copying it (a 1 GB message took 8 s growing, 5 s with room made
-  // first, under 2 s once the room also asked for huge pages).
-  static std::string work;
+  // One buffer for the whole run, with room for the whole file; and one for
+  // the text after a large message, should the output take the buffer.
+  static std::string work, rest;
   work.clear();
-  const std::size_t room = work.capacity();
-  try {
-    if (reader.file.size < work.max_size() - 2) work.reserve(reader.file.size + 2);
-  } catch (const std::bad_alloc&) {
-    // More than the address space will give at once: grow as text arrives.
-  }
-  if (work.capacity() != room) platform::AdviseLargeBuffer(work.data(), work.capacity());
+  MakeRoom(&work, reader.file.size + 2);
   std::size_t start = 0;
   std::size_t scan = 0;
   std::size_t separator = kNone;
@@ -48,7 +61,7 @@ bool SplitMailFile(const std::string& path, Output& output, std::uint64_t* bytes
     // Once a block, not once a line: a stop asked for is seen within 256 KiB.
     if (platform::Interruption() != 0) throw Error(path, "interrupted before its end");
     if (bytesRead != nullptr) *bytesRead = reader.file.bytes_read;
-    const char* const text = work.data();
+    const char* text = work.data();
     // The one character that only line ends hold: their CR, or with LF line
     // ends (where a lone CR is text) their LF, one byte further on. An LF
     // never opens a line: the CR LF before it ended the last one.
@@ -57,8 +70,7 @@ bool SplitMailFile(const std::string& path, Output& output, std::uint64_t* bytes
     for (;;) {
       const void* found = std::memchr(text + scan, mark, work.size() - scan);
       if (found == nullptr) break;  // the rest is a line still being read
-      const std::size_t line_end =
-          static_cast<std::size_t>(static_cast<const char*>(found) - text) - lf;
+      std::size_t line_end = static_cast<std::size_t>(static_cast<const char*>(found) - text) - lf;
       const std::size_t length = line_end - scan;
       if (length == 0) {
         if (scan - start >= 2) separator = scan - 2;
@@ -72,9 +84,28 @@ bool SplitMailFile(const std::string& path, Output& output, std::uint64_t* bytes
           if (header > 0) message.remove_prefix(header - 1);
           first = false;
         }
-        output.Message(message, nullptr);
-        start = separator + 4;
+        const std::size_t next = separator + 4;
         separator = kNone;
+        if (message.size() < kOffered) {
+          output.Message(message, nullptr);
+          start = next;
+        } else {
+          // What follows the message moves out first: the buffer may go.
+          rest.clear();
+          const std::uint64_t unread =
+              reader.file.size - std::min(reader.file.size, reader.file.bytes_read);
+          MakeRoom(&rest, work.size() - next + unread + 2);
+          rest.append(work, next, std::string::npos);
+          output.Message(message, &work);
+          if (!work.empty()) {
+            start = next;
+          } else {
+            work.swap(rest);
+            text = work.data();
+            line_end -= next;
+            start = 0;
+          }
+        }
       }
       scan = line_end + 2;
     }

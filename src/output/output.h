@@ -22,7 +22,8 @@ class Output {
   // The messages of mail file `source` follow, for `targetFolder`.
   virtual void BeginMailFile(const std::string& source, const std::string& targetFolder) = 0;
   // The next message. When `owner` is not null the message lies in *owner,
-  // which may be taken (moved from) to spare the copy of a huge message.
+  // which may be taken to spare the copy of a huge message; taken, *owner is
+  // left empty.
   virtual void Message(std::string_view text, std::string* owner) = 0;
   // The mail file ended: read to its end, or `failure` says why not. Its
   // failure is reported unless one of its message files could not be

@@ -220,7 +220,10 @@ class PooledOutput : public Output {
     if (owner != nullptr && text.size() >= kTakeOver) {
       const auto offset = static_cast<std::size_t>(text.data() - owner->data());
       item->data = std::move(*owner);
+      owner->clear();
       item->text = std::string_view(item->data).substr(offset, text.size());
+      // Room the cutter made for the whole file was mostly never written.
+      item->bytes = item->data.size();
     } else {
       if (!pool_.reuse.empty()) {
         item->data = std::move(pool_.reuse.back());
@@ -228,9 +231,9 @@ class PooledOutput : public Output {
       }
       item->data.assign(text);
       item->text = item->data;
+      // What it holds, not what it uses: a reused buffer may be larger.
+      item->bytes = item->data.capacity();
     }
-    // What it holds, not what it uses: a reused buffer may be larger.
-    item->bytes = item->data.capacity();
     item->size = text.size();
     pool_.job->Prepare(*item);
     Enqueue(pool_, std::move(item));

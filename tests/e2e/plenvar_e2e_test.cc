@@ -458,6 +458,10 @@ TEST(PlenvarTest, WritersChangeNothing) {
         store[folder + std::string(f == 3 && pick(4) == 0 ? "n/o.msg" : "m") + std::to_string(f) +
               ".msg"] = text;
       }
+      // A message past 1 MiB and one after it: writers take the cutter's buffer.
+      if (seed % 8 == 1 && *folder == '\0')
+        store[folder + std::string("big.msg")] =
+            "Received: a\r\n\r\n" + std::string(3 << 20, 'x') + "\r\n\r\nReceived: b\r\n\r\nb\r\n";
       const std::size_t fault = pick(6);
       const bool leaf = *folder != '\0' && std::string(folder) != "a/";
       if (leaf && fault == 0) {
