@@ -21,8 +21,8 @@ class Output {
   virtual ~Output() = default;
   // The messages of mail file `source` follow, for `targetFolder`.
   virtual void BeginMailFile(const std::string& source, const std::string& targetFolder) = 0;
-  // The next message. When `owner` is not null the message lies in *owner,
-  // which may be taken to spare the copy of a huge message; taken, *owner is
+  // The next message. When `owner` is not null (a large message) the message
+  // lies in *owner, which may be taken to spare its copy; taken, *owner is
   // left empty.
   virtual void Message(std::string_view text, std::string* owner) = 0;
   // The mail file ended: read to its end, or `failure` says why not. Its

@@ -32,9 +32,6 @@ constexpr std::size_t kItemsCap = 1 << 16;
 // at most; and the bytes after which the cutter hands over what it has.
 constexpr std::size_t kBatch = 64;
 constexpr std::size_t kBatchBytes = 1 << 20;
-// A message at least this large is taken from the cutter rather than copied:
-// first touching fresh memory is what costs on a message of hundreds of MB.
-constexpr std::size_t kTakeOver = 1 << 20;
 // The buffers of written messages up to this size go back to the cutter, at
 // most this many at a time (8 MiB at worst): a buffer the cutter allocated and
 // a writer freed cost both threads the allocator's lock, which on a store of
@@ -217,7 +214,7 @@ class PooledOutput : public Output {
     // A message handed over is not yet written: its folder is only known to
     // exist if it was before.
     item->folderExists = folderExists_;
-    if (owner != nullptr && text.size() >= kTakeOver) {
+    if (owner != nullptr) {
       const auto offset = static_cast<std::size_t>(text.data() - owner->data());
       item->data = std::move(*owner);
       owner->clear();

@@ -28,15 +28,20 @@ std::int64_t ModifiedNs(const struct stat& st) {
   return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-// A call in a held folder that found no such file is made again by the whole
-// path: the folder may have been removed since it was opened, and another
-// made at its path. Gives `place` the whole path and says whether to retry.
-bool Retry(const std::string& path, Place* place, std::string* native) {
-  if (place->folder == AT_FDCWD || errno != ENOENT) return false;
+// Makes `call` (a system call: below 0 is a failure, with errno) on the file
+// at `path`, in its held folder (`open`: holding its folder if it is asked
+// for again) or by the whole path. A call in a held folder that found no
+// such file is made again by the whole path: the folder may have been
+// removed since it was opened, and another made at its path.
+template <typename Call>
+int AtPath(const std::string& path, bool open, Call call) {
+  std::string native;
+  const Place place = open ? PlaceOf(path, &native) : HeldPlaceOf(path, &native);
+  const int result = call(place);
+  if (result >= 0 || place.folder == AT_FDCWD || errno != ENOENT) return result;
   ForgetHeldFolder();
-  *native = NativePath(path);
-  *place = {AT_FDCWD, native->c_str()};
-  return true;
+  native = NativePath(path);
+  return call(Place{AT_FDCWD, native.c_str()});
 }
 
 }  // namespace
@@ -44,11 +49,9 @@ bool Retry(const std::string& path, Place* place, std::string* native) {
 void OpenForReading(const std::string& path, InputFile* file) {
   // O_NONBLOCK so that a FIFO named like a mail file cannot stall the run
   // before the check below turns it away.
-  std::string native;
-  Place place = PlaceOf(path, &native);
-  constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
-  int fd = ::openat(place.folder, place.name, kFlags);
-  if (fd < 0 && Retry(path, &place, &native)) fd = ::openat(place.folder, place.name, kFlags);
+  const int fd = AtPath(path, true, [](const Place& at) {
+    return ::openat(at.folder, at.name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  });
   if (fd < 0) throw SystemError(path, errno);
   struct stat st;
   if (::fstat(fd, &st) != 0) {
@@ -113,27 +116,24 @@ int WriteAll(int fd, const char* data, std::size_t size) {
 // Creates or empties the file at `path` and writes data; 0, or an errno
 // with no file left.
 int WriteNew(const std::string& path, std::string_view data) {
-  std::string native;
-  Place place = PlaceOf(path, &native);
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
-  int fd = ::openat(place.folder, place.name, kFlags, 0666);
-  if (fd < 0 && Retry(path, &place, &native)) fd = ::openat(place.folder, place.name, kFlags, 0666);
+  const int fd = AtPath(path, true, [](const Place& at) {
+    return ::openat(at.folder, at.name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  });
   if (fd < 0) return errno;
   int error = WriteAll(fd, data.data(), data.size());
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) ::unlinkat(place.folder, place.name, 0);
+  if (error != 0) RemoveFile(path);
   return error;
 }
 
 // Renames `from` to `to`; 0 or an errno.
 int Rename(const std::string& from, const std::string& to) {
-  std::string nativeFrom, nativeTo;
-  Place source = HeldPlaceOf(from, &nativeFrom);
-  Place target = HeldPlaceOf(to, &nativeTo);
-  if (::renameat(source.folder, source.name, target.folder, target.name) == 0) return 0;
-  if (!Retry(from, &source, &nativeFrom)) return errno;
-  target = HeldPlaceOf(to, &nativeTo);
-  return ::renameat(source.folder, source.name, target.folder, target.name) == 0 ? 0 : errno;
+  const auto renameAt = [&to](const Place& source) {
+    std::string native;
+    const Place target = HeldPlaceOf(to, &native);
+    return ::renameat(source.folder, source.name, target.folder, target.name);
+  };
+  return AtPath(from, false, renameAt) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -154,10 +154,7 @@ void RenameReplacing(const std::string& from, const std::string& to) {
 }
 
 void RemoveFile(const std::string& path) {
-  std::string native;
-  Place place = HeldPlaceOf(path, &native);
-  if (::unlinkat(place.folder, place.name, 0) != 0 && Retry(path, &place, &native))
-    ::unlinkat(place.folder, place.name, 0);
+  AtPath(path, false, [](const Place& at) { return ::unlinkat(at.folder, at.name, 0); });
 }
 
 namespace {
@@ -267,12 +264,8 @@ bool EntryIdOf(const std::string& path, FolderId* id) {
 
 bool FileSizeOf(const std::string& path, std::uint64_t* size) {
   struct stat st;
-  std::string native;
-  Place place = PlaceOf(path, &native);
-  int result = ::fstatat(place.folder, place.name, &st, 0);
-  if (result != 0 && Retry(path, &place, &native))
-    result = ::fstatat(place.folder, place.name, &st, 0);
-  if (result != 0 || !S_ISREG(st.st_mode)) return false;
+  const auto statAt = [&st](const Place& at) { return ::fstatat(at.folder, at.name, &st, 0); };
+  if (AtPath(path, true, statAt) != 0 || !S_ISREG(st.st_mode)) return false;
   *size = static_cast<std::uint64_t>(st.st_size);
   return true;
 }
