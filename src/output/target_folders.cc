@@ -7,10 +7,15 @@
 namespace plenvar {
 
 std::string EnsureFolderPath(const std::string& path) {
-  // A leading run of "\" stays: it makes the path absolute ("\srv\new") or a
-  // network path ("\\host\share").
-  std::size_t i = path.find_first_not_of('\\');
-  if (i == std::string::npos) return "";
+  // The root stays as it is: the leading "\" of an absolute path, a drive,
+  // or a network share, which no folder can be made in place of.
+  std::size_t i = platform::RootLength(path);
+  if (path.find_first_not_of('\\', i) == std::string::npos) {
+    // A bare root: nothing to make, but a drive or share that is not there
+    // is refused with the system's reason.
+    if (!path.empty() && !platform::FolderExists(path)) platform::MakeFolder(path);
+    return "";
+  }
   std::string prefix = path.substr(0, i);
   std::string firstMade;
   while (i < path.size()) {

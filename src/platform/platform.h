@@ -1,7 +1,7 @@
 // The one seam between the program and the operating system. Everything the
 // OS does for us goes through these plain functions; the rest of the program
 // never includes an OS header. Paths are the program's own text: separated by
-// "\" and in the platform's 8-bit code page.
+// "\", as bytes on POSIX and as UTF-8 on Windows.
 //
 // One error convention: every failure throws Error with "path: reason". A
 // function that returns bool answers a question (is there a folder, is the
@@ -128,6 +128,11 @@ void SortListing(std::vector<Entry>* entries);
 // helps, it asks for huge pages, so that a message of hundreds of MB does not
 // pay a page fault per 4 KiB. Does nothing for small buffers.
 void AdviseLargeBuffer(char* data, std::size_t size);
+
+// How much of `path` names where a tree starts rather than a folder in it,
+// which is never tested or made: the leading "\" run on POSIX; on Windows
+// also "C:\", "\\server\share\" and "\\?\" forms of them.
+std::size_t RootLength(std::string_view path);
 
 // Makes one folder level; fails when it exists or its parent is missing.
 void MakeFolder(const std::string& path);

@@ -25,7 +25,7 @@ const char kHelpText[] =
     "  /VERIFY     compare the target with what the export writes; write nothing\r\n"
     "  /LOG:file   write an account of the run into file (never over another file)\r\n"
     "  /SILENT     no completion notice (in capitals only)\r\n"
-    "  --help      this text\r\n"
+    "  --help      this text (also /?)\r\n"
     "  --version   the version\r\n"
     "\r\n"
     "Options come in any order and letter case; a word that is no option, or an\r\n"
@@ -79,8 +79,9 @@ const char kForeignLog[] = "/LOG:file exists and is not a log of this program: "
 const char kHeldTarget[] = "Another run of plenvar is writing into /T:TargetDirectory: ";
 
 int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
-  if (commandLine == "--help" || commandLine == "--version") {
-    showNotice({commandLine == "--help" ? kHelpText : kVersionText, "Plenvar",
+  // "/?" is what a Windows user types first.
+  if (commandLine == "--help" || commandLine == "/?" || commandLine == "--version") {
+    showNotice({commandLine == "--version" ? kVersionText : kHelpText, "Plenvar",
                 platform::kIconInformation});
     return kExitClean;
   }

@@ -95,8 +95,8 @@ TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
             "Files\\Corvane\\Postoffices\\Domain\\MAILROOT /M:*.msg");
 }
 
-// GNU-style --help and --version, on every platform; in any other spelling
-// they are no options.
+// GNU-style --help and --version, and Windows' /?, on every platform; in any
+// other spelling they are no options.
 TEST(MainTest, HelpAndVersion) {
   const std::string outside = "Text outside any option: ";
   const struct {
@@ -105,6 +105,7 @@ TEST(MainTest, HelpAndVersion) {
     std::string text;
   } cases[] = {
       {"--help", kExitClean, kHelpText},
+      {"/?", kExitClean, kHelpText},
       {"--version", kExitClean, kVersionText},
       {"--help --version", kExitUsage, outside + "--help --version" + kOptions},
       {"--HELP", kExitUsage, outside + "--HELP" + kOptions},

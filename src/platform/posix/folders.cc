@@ -32,6 +32,12 @@ EntryKind KindOf(int folder_fd, const dirent& entry) {
 
 }  // namespace
 
+// "/" is the only root; "//" names it too.
+std::size_t RootLength(std::string_view path) {
+  const std::size_t first = path.find_first_not_of('\\');
+  return first == std::string_view::npos ? path.size() : first;
+}
+
 Folder OpenFolder(const std::string& path) {
   ForgetHeldFolder();
   std::unique_ptr<DIR, CloseDir> dir(::opendir(NativePath(path).c_str()));

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/windows/win32.h"
 
 namespace plenvar::platform {
 
@@ -11,16 +12,16 @@ std::string ExpandHome(std::string path) { return path; }
 // The line exactly as the process received it, less the program's name (quoted
 // or not) and the blanks after it; quotes in the rest stay for the options.
 std::string CommandLine(int, char**) {
-  const char* line = GetCommandLineA();
-  if (*line == '"') {
+  const wchar_t* line = GetCommandLineW();
+  if (*line == L'"') {
     ++line;
-    while (*line != '\0' && *line != '"') ++line;
-    if (*line == '"') ++line;
+    while (*line != L'\0' && *line != L'"') ++line;
+    if (*line == L'"') ++line;
   } else {
-    while (*line != '\0' && *line != ' ' && *line != '\t') ++line;
+    while (*line != L'\0' && *line != L' ' && *line != L'\t') ++line;
   }
-  while (*line == ' ' || *line == '\t') ++line;
-  return line;
+  while (*line == L' ' || *line == L'\t') ++line;
+  return Narrow(line);
 }
 
 // A message box draws control characters harmlessly, and Windows names
@@ -28,7 +29,7 @@ std::string CommandLine(int, char**) {
 std::string Printable(std::string_view text) { return std::string(text); }
 
 void ShowNotice(const Notice& notice) {
-  MessageBoxA(nullptr, notice.text.c_str(), notice.title.c_str(),
+  MessageBoxW(nullptr, Wide(notice.text).c_str(), Wide(notice.title).c_str(),
               MB_OK | static_cast<UINT>(notice.style));
 }
 
