@@ -46,6 +46,11 @@ struct CollectingOutput : Output {
   void Finish() override {}
 };
 
+// Workers (MakeWorkers) driven as an Output: each mail file's messages are
+// kept until it ends, then handed over as a mail file whose cutting replays them.
+std::unique_ptr<Output> WorkersAsOutput(int workers, ExportReport& report,
+                                        RunKind kind = RunKind::kExport);
+
 // Every folder ("name/" -> "") and file (name -> content) under root, by
 // path relative to root with "/" separators.
 using Tree = std::map<std::string, std::string>;

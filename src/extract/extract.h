@@ -2,23 +2,44 @@
 #ifndef PLENVAR_EXTRACT_EXTRACT_H_
 #define PLENVAR_EXTRACT_EXTRACT_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "extract/line_reader.h"
 #include "output/output.h"
 #include "platform/platform.h"  // Error
 
 namespace plenvar {
 
+// What a thread that cuts keeps from one mail file to the next, so that a
+// store of small files does not pay an allocation of each per file: its read
+// block, its working text, and the text after a large message. One per thread.
+struct Cutter {
+  ReadBuffer block;
+  std::string work, rest;
+};
+
+// How far cutting has come, added to by every cutter as it goes (the bytes
+// read per block, each message), read by whoever shows progress.
+struct CutCounts {
+  std::atomic<std::int64_t> mailFiles{0};
+  std::atomic<std::int64_t> bytes{0};
+  std::atomic<std::int64_t> messages{0};
+};
+
 // Reads the mail file at `path` and hands each message in it to
-// output.Message, in order; the last one with its text to take. A file that
-// cannot be read to its end throws Error, the messages before that handed
-// over. Returns whether the file changed while it was read (a live store):
-// what was read was handed over, but it may not be what the file now holds.
-// bytesRead, when given, follows how much of the file was read, block by block.
-bool SplitMailFile(const std::string& path, Output& output, std::uint64_t* bytesRead = nullptr);
+// sink.Message, in order: a message of 1 MiB or more with the buffer it lies
+// in, which is the sink's from then on. A file that cannot be read to its end
+// throws Error, the messages before that handed over. Returns whether the file
+// changed while it was read (a live store): what was read was handed over,
+// but it may not be what the file now holds.
+bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink,
+                   CutCounts* counts = nullptr);
+// The same with buffers of its own, for a single file.
+bool SplitMailFile(const std::string& path, MessageSink& sink);
 
 // 1-based position of the earliest header keyword anywhere in text, or 0.
 std::size_t FindFirstHeader(std::string_view text);

@@ -6,33 +6,15 @@ namespace plenvar {
 
 std::size_t ReadBlockSize = std::size_t{256} * 1024;
 
-namespace {
-
-// The block the last reader of this thread let go. On a store of one small
-// message per file, a fresh 256 KiB for every mail file cost the cutting
-// thread a malloc and a free that merged it back into the heap: about a tenth
-// of that thread's time (perf, `single` store).
-thread_local std::unique_ptr<char[]> spare;
-thread_local std::size_t spareSize = 0;
-
-}  // namespace
-
-LineReader::~LineReader() {
-  platform::Close(file);
-  if (block != nullptr && spare == nullptr) {
-    spare = std::move(block);
-    spareSize = block_size;
-  }
-}
-
-void OpenLines(const std::string& path, LineReader* reader) {
+void OpenLines(const std::string& path, LineReader* reader, ReadBuffer* buffer) {
   platform::OpenForReading(path, &reader->file);
-  reader->block_size = ReadBlockSize;
-  if (spare != nullptr && spareSize == reader->block_size) {
-    reader->block = std::move(spare);
-  } else {
-    reader->block.reset(new char[reader->block_size]);
+  if (buffer == nullptr) buffer = &reader->own;
+  if (buffer->size != ReadBlockSize) {
+    buffer->data.reset(new char[ReadBlockSize]);
+    buffer->size = ReadBlockSize;
   }
+  reader->block = buffer->data.get();
+  reader->block_size = buffer->size;
   reader->cr_pending = reader->in_line = reader->at_end = false;
   reader->ends = LineReader::kUnknown;
 }
@@ -70,7 +52,7 @@ bool ReadLines(LineReader& reader, std::string* text) {
       reader.file.bytes_read == reader.file.size && !platform::ChangedSinceOpened(reader.file);
   reader.unchanged_at_size = done;
   const std::size_t n =
-      done ? 0 : platform::ReadBlock(reader.file, reader.block.get(), reader.block_size);
+      done ? 0 : platform::ReadBlock(reader.file, reader.block, reader.block_size);
   if (n == 0) {
     reader.at_end = true;  // the file stays open so that a change can still be seen
     if (!reader.cr_pending && !reader.in_line) return false;
@@ -78,7 +60,7 @@ bool ReadLines(LineReader& reader, std::string* text) {
     reader.cr_pending = reader.in_line = false;
     return true;
   }
-  const char* p = reader.block.get();
+  const char* p = reader.block;
   const char* const end = p + n;
   if (reader.ends == LineReader::kUnknown) {
     const char* cr = static_cast<const char*>(std::memchr(p, '\r', n));

@@ -26,9 +26,16 @@ namespace plenvar {
 // a seek. Tests make it tiny so that every boundary case runs.
 extern std::size_t ReadBlockSize;
 
+// A read block that outlives its reader, for the next file.
+struct ReadBuffer {
+  std::unique_ptr<char[]> data;
+  std::size_t size = 0;
+};
+
 struct LineReader {
   platform::InputFile file;
-  std::unique_ptr<char[]> block;
+  ReadBuffer own;      // the block, unless the caller lends one
+  char* block = nullptr;
   std::size_t block_size = 0;
   enum Ends { kUnknown, kCr, kLf } ends = kUnknown;  // until the first CR or LF
   bool cr_pending = false;  // the last block ended in a CR; its LF may follow
@@ -41,10 +48,12 @@ struct LineReader {
   LineReader() = default;
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
-  ~LineReader();
+  ~LineReader() { platform::Close(file); }
 };
 
-void OpenLines(const std::string& path, LineReader* reader);
+// Opens the file, reading into `buffer` (made ReadBlockSize long) when
+// given, else into a block of the reader's own.
+void OpenLines(const std::string& path, LineReader* reader, ReadBuffer* buffer = nullptr);
 
 // Appends the text of the next block to *text with every line end made CR LF.
 // Only line ends then hold a CR (CR line ends) or an LF (LF line ends), as

@@ -11,8 +11,8 @@ namespace {
 
 constexpr std::size_t kNone = std::string::npos;
 
-// A message this large is offered with the buffer it lies in, so that writer
-// threads may take the buffer rather than copy the message: first touching
+// A message this large is handed over with the buffer it lies in, so that
+// writer threads may take the buffer rather than copy the message: first touching
 // fresh memory is what costs on a message of hundreds of MB (with two writers
 // a 150 MB message followed by another took 0.9 s and 310 MB copied, against
 // 0.15 s and 157 MB with one). A smaller one is copied, so that the buffer,
@@ -47,22 +47,32 @@ void MakeRoom(std::string* text, std::uint64_t bytes) {
 // where an empty line follows a line end; `separator` keeps the last one as lines go by instead of
 // searching backwards from every trigger line, which is quadratic on a file
 // with many trigger lines and no empty line.
-bool SplitMailFile(const std::string& path, Output& output, std::uint64_t* bytesRead) {
+bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, CutCounts* counts) {
   LineReader reader;
-  OpenLines(path, &reader);
-  // One buffer for the whole run, with room for the whole file; and one for
-  // the text after a large message, should the output take the buffer.
-  static std::string work, rest;
+  OpenLines(path, &reader, &cutter.block);
+  sink.Opened(reader.file.size);
+  // Room for the whole file; and the text after a large message goes to
+  // `rest`, since the sink may take the buffer the message lies in.
+  std::string& work = cutter.work;
+  std::string& rest = cutter.rest;
   work.clear();
   MakeRoom(&work, reader.file.size + 2);
   std::size_t start = 0;
   std::size_t scan = 0;
   std::size_t separator = kNone;
   bool first = true;
+  const auto handOver = [&](std::string_view message, std::string* owner) {
+    sink.Message(message, owner);
+    if (counts != nullptr) ++counts->messages;
+  };
+  std::uint64_t counted = 0;
   while (ReadLines(reader, &work)) {
     // Once a block, not once a line: a stop asked for is seen within 256 KiB.
     if (platform::Interruption() != 0) throw Error(path, "interrupted before its end");
-    if (bytesRead != nullptr) *bytesRead = reader.file.bytes_read;
+    if (counts != nullptr) {
+      counts->bytes += static_cast<std::int64_t>(reader.file.bytes_read - counted);
+      counted = reader.file.bytes_read;
+    }
     const char* text = work.data();
     // The one character that only line ends hold: their CR, or with LF line
     // ends (where a lone CR is text) their LF, one byte further on. An LF
@@ -89,24 +99,20 @@ bool SplitMailFile(const std::string& path, Output& output, std::uint64_t* bytes
         const std::size_t next = separator + 4;
         separator = kNone;
         if (message.size() < kOffered) {
-          output.Message(message, nullptr);
+          handOver(message, nullptr);
           start = next;
         } else {
-          // What follows the message moves out first: the buffer may go.
+          // What follows the message moves out first: the buffer is the sink's.
           rest.clear();
           const std::uint64_t unread =
               reader.file.size - std::min(reader.file.size, reader.file.bytes_read);
           MakeRoom(&rest, work.size() - next + unread + 2);
           rest.append(work, next, std::string::npos);
-          output.Message(message, &work);
-          if (!work.empty()) {
-            start = next;
-          } else {
-            work.swap(rest);
-            text = work.data();
-            line_end -= next;
-            start = 0;
-          }
+          handOver(message, &work);
+          work.swap(rest);
+          text = work.data();
+          line_end -= next;
+          start = 0;
         }
       }
       scan = line_end + 2;
@@ -125,10 +131,16 @@ bool SplitMailFile(const std::string& path, Output& output, std::uint64_t* bytes
   // The working text is not used after the last message: nothing to move out.
   if (header > 0) {
     const std::string_view message = tail.substr(header - 1);
-    output.Message(message, message.size() < kOffered ? nullptr : &work);
+    handOver(message, message.size() < kOffered ? nullptr : &work);
   }
-  if (bytesRead != nullptr) *bytesRead = reader.file.bytes_read;
+  if (counts != nullptr)
+    counts->bytes += static_cast<std::int64_t>(reader.file.bytes_read - counted);
   return ChangedWhileRead(reader);
+}
+
+bool SplitMailFile(const std::string& path, MessageSink& sink) {
+  Cutter cutter;
+  return SplitMailFile(path, cutter, sink);
 }
 
 }  // namespace plenvar

@@ -1,5 +1,6 @@
-// The dry run's output: it numbers and counts what an export would write.
+// The dry run: it numbers and counts what an export would write.
 #include "output/output.h"
+#include "output/pool.h"
 #include "output/tally.h"
 
 namespace plenvar {
@@ -27,7 +28,21 @@ class ListOutput : public Output {
   std::string source_, folder_;
 };
 
+// The same with workers, which only cut.
+class ListJob : public Job {
+ public:
+  bool Works() const override { return false; }
+  void Work(const Unit&, std::int64_t, std::int64_t, std::string_view, MessageOutcome&) override {}
+  void Commit(const Unit&, std::int64_t, MessageOutcome& outcome, Tally& tally,
+              bool keep) override {
+    if (keep) tally.Written(tally.Next(), outcome.size);
+  }
+  void Finish(Tally&) override {}
+};
+
 }  // namespace
+
+std::unique_ptr<Job> MakeListJob() { return std::make_unique<ListJob>(); }
 
 std::unique_ptr<Output> MakeListOutput(ExportReport& report) {
   return std::make_unique<ListOutput>(report);

@@ -1,30 +1,40 @@
-// Where messages go. The walk and the cutter hand every event of a run to one
-// Output, in walk order; an implementation writes the message files (one
-// writer, or several to the same result), or only counts them (a dry run).
-// It owns the run's numbering and reports each outcome, in walk order, to
-// the run's ExportReport.
+// Where messages go. A walk that cuts in its own thread hands every event of
+// a run to one Output, in walk order; a walk with workers hands its mail files
+// to a MailFileQueue. Either writes the message files, compares them (a
+// verify) or only counts them (a dry run), owns the run's numbering and
+// reports each outcome, in walk order, to the run's ExportReport.
 #ifndef PLENVAR_OUTPUT_OUTPUT_H_
 #define PLENVAR_OUTPUT_OUTPUT_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "output/message_names.h"
 #include "report/report.h"
 
 namespace plenvar {
 
-class Output {
+// Where the cutter hands the messages of one mail file.
+class MessageSink {
  public:
-  virtual ~Output() = default;
+  virtual ~MessageSink() = default;
+  // The mail file is open and this large, before any of its messages.
+  virtual void Opened(std::uint64_t /*size*/) {}
+  // The next message. When `owner` is not null (a large message) the message
+  // lies in *owner, which is the sink's from then on: it may take the buffer
+  // to spare a copy. The cutter goes on in a buffer of its own either way.
+  virtual void Message(std::string_view text, std::string* owner) = 0;
+};
+
+// The events of a run, in walk order, from a walk that cuts in its own thread.
+class Output : public MessageSink {
+ public:
   // The messages of mail file `source` follow, for `targetFolder`.
   virtual void BeginMailFile(const std::string& source, const std::string& targetFolder) = 0;
-  // The next message. When `owner` is not null (a large message) the message
-  // lies in *owner, which may be taken to spare its copy; taken, *owner is
-  // left empty.
-  virtual void Message(std::string_view text, std::string* owner) = 0;
   // The mail file ended: read to its end, or `failure` says why not. Its
   // failure is reported unless one of its message files could not be
   // written, which ended it first.
@@ -40,17 +50,37 @@ class Output {
 std::unique_ptr<Output> MakeListOutput(ExportReport& report);
 // Writes each message as it comes, under a temporary name, renamed into place.
 std::unique_ptr<Output> MakeSerialOutput(ExportReport& report);
-// Writes with `writers` threads while the walk goes on, to exactly the
-// serial output's files, numbers and report.
-std::unique_ptr<Output> MakeParallelOutput(int writers, ExportReport& report);
 
-// Writes nothing: compares every message with the message file an export
-// would have written, in `writers` threads, and at the end finds the files
-// in those folders that the export would not have written.
-std::unique_ptr<Output> MakeVerifyOutput(int writers, ExportReport& report);
+// What a run does with the messages it cuts: writes them; only counts them
+// (a dry run, which creates nothing in the target); or compares them with
+// the message files in the target.
+enum class RunKind { kExport, kList, kVerify };
 
-// "000000000000000042.MAI" for 42.
-std::string MessageFileName(std::int64_t number);
+// Cuts the mail file at `path` into `sink`, in the calling thread, which is
+// worker `worker`; returns how the mail file ended (nothing when it was read
+// to its end unchanged). The walk gives this to the workers.
+using CutFunction =
+    std::function<std::optional<Failure>(int worker, const std::string& path, MessageSink& sink)>;
+
+// Mail files handed over in walk order, each cut by one of several workers,
+// which also write (or compare) its messages; every outcome is committed in
+// walk order, so the numbers, the tree, the report and the log are those of
+// one thread cutting and writing each message as it comes.
+class MailFileQueue {
+ public:
+  virtual ~MailFileQueue() = default;
+  virtual void MailFile(const std::string& source, const std::string& targetFolder) = 0;
+  // A failure of the walk itself, reported in its place among the others.
+  virtual void Skip(Failure failure) = 0;
+  // Returns once every outcome is in the report; for an export, what was
+  // written is then on stable storage, unless a signal asked the run to stop.
+  virtual void Finish() = 0;
+};
+
+// `workers` threads doing a run of `kind`, cutting with `cut`. `tick` is
+// called in the walk's thread now and then while it waits for them.
+std::unique_ptr<MailFileQueue> MakeWorkers(RunKind kind, int workers, ExportReport& report,
+                                           CutFunction cut, std::function<void()> tick);
 
 }  // namespace plenvar
 

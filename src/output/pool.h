@@ -1,7 +1,5 @@
-// The writer threads behind the parallel output and the verify: the walk's
-// thread hands over each message, a pool thread works on it, and its outcome
-// is committed in cut order, one at a time, so the report is that of one
-// thread. A PoolJob says what the work and the commit are.
+// The workers behind a MailFileQueue: what a kind of run does with each
+// message (a Job), apart from how the workers share the mail files (pool.cc).
 #ifndef PLENVAR_OUTPUT_POOL_H_
 #define PLENVAR_OUTPUT_POOL_H_
 
@@ -16,51 +14,53 @@
 
 namespace plenvar {
 
-// The mail file a message comes from and its target folder: one for all the
-// items of a mail file, where a copy of both names per item cost the cutting
-// thread two allocations a message, freed by another thread.
-struct MailFileNames {
-  std::string mailFile;
-  std::string folder;
-};
-
-struct Item {
-  enum Kind { kMessage, kEndOfFile, kFailure } kind;
-  bool done = false;
-  std::shared_ptr<const MailFileNames> names;
-  // A message:
-  std::string temporary;  // where it is written before its commit
-  // An export: its place in cut order, which names the temporary file; a
-  // verify: the number an export gives it.
-  std::int64_t number = 0;
-  std::string data;       // holds the text
-  std::string_view text;  // the message within data
-  std::size_t bytes = 0;  // counted against the cap on waiting bytes
-  std::size_t size = 0;   // of the message
-  bool folderExists = false;
-  std::string error;  // why the work failed; empty when it went well
+// What became of one message before its commit.
+struct MessageOutcome {
+  std::size_t size = 0;
+  bool worked = false;    // false: no work was done for it (a dry run; or after a failure)
+  std::string error;      // why its work failed; empty when it went well
   FailureKind errorKind = kMessageNotWritten;
-  // The end of a mail file, or a failure of the walk:
-  std::optional<Failure> failure;
 };
 
-class PoolJob {
+// One mail file of the walk, or one failure of the walk, in walk order.
+struct Unit {
+  std::int64_t mailFile = 0;  // its place among the walk's mail files, from 1; 0: a failure
+  std::string source, folder;
+  bool folderExists = false;
+  std::string madeFolder;  // the first level of its folder this run made for it, if any
+  std::optional<Failure> failure;  // the walk's failure, or how the mail file ended
+};
+
+// What a kind of run does with each message: write it under a temporary name
+// and rename it into place at its commit (an export), compare it with the
+// message file of its number (a verify), or nothing (a dry run).
+class Job {
  public:
-  virtual ~PoolJob() = default;
-  // In the walk's thread: messages for `folder` follow; whether it exists.
-  virtual bool BeginFolder(const std::string& folder) = 0;
-  // In the walk's thread, as a message is handed over.
-  virtual void Prepare(Item& item) = 0;
-  // In a pool thread. The message's text is let go of after it.
-  virtual void Work(Item& item) = 0;
-  // In cut order, one message at a time.
-  virtual void Commit(Item& item, Tally& tally) = 0;
-  // Once every item is committed.
+  virtual ~Job() = default;
+  // Whether Work runs at all, and whether it needs the message's number.
+  virtual bool Works() const { return true; }
+  virtual bool NeedsNumbers() const { return false; }
+  // In the walk's thread, as a mail file is handed over: whether its folder
+  // exists (an export makes it, and tells in *made the first level it made).
+  virtual bool BeginFolder(const std::string& /*folder*/, std::string* /*made*/) { return true; }
+  // In any worker: message `k` (from 1) of `unit`, numbered `number` when the
+  // job needs numbers. Sets outcome.error when it fails.
+  virtual void Work(const Unit& unit, std::int64_t k, std::int64_t number, std::string_view text,
+                    MessageOutcome& outcome) = 0;
+  // In walk order, one message at a time; `keep` is false for the messages of
+  // a mail file after a signal stopped the run, whose work is only undone.
+  virtual void Commit(const Unit& unit, std::int64_t k, MessageOutcome& outcome, Tally& tally,
+                      bool keep) = 0;
+  // A mail file after a signal stopped the run, whose messages were undone:
+  // takes back what was made for it.
+  virtual void Undo(const Unit& /*unit*/) {}
+  // Once every message is committed.
   virtual void Finish(Tally& tally) = 0;
 };
 
-std::unique_ptr<Output> MakePooledOutput(int writers, ExportReport& report,
-                                         std::unique_ptr<PoolJob> job);
+std::unique_ptr<Job> MakeWriteJob();
+std::unique_ptr<Job> MakeListJob();
+std::unique_ptr<Job> MakeVerifyJob();
 
 }  // namespace plenvar
 

@@ -16,15 +16,20 @@ class SerialOutput : public Output {
     source_ = source;
     folder_ = targetFolder;
     folderExists_ = folders_.Ensure(targetFolder);
+    ++mailFile_;
+    k_ = 0;
   }
 
   void Message(std::string_view text, std::string*) override {
     const std::int64_t number = tally_.Next();
+    ++k_;
     if (number == 0) return;  // the mail file ended at a message file not written
     if (!folderExists_) MakeLastFolderLevel(folder_);
-    const std::string path = folder_ + "\\" + MessageFileName(number);
+    const std::string path = MessageFilePath(folder_, number);
     try {
-      platform::WriteFileAtomically(path, text);
+      // The temporary name the workers use too: a rerun with any number of
+      // them replaces every temporary file a killed run left.
+      platform::WriteFileAtomically(path, TemporaryPath(folder_, mailFile_, k_), text);
     } catch (const Error& e) {
       tally_.NotWritten(path, e.reason, source_);
       return;
@@ -49,6 +54,7 @@ class SerialOutput : public Output {
   TargetFolders folders_;
   std::string source_, folder_;
   bool folderExists_ = false;
+  std::int64_t mailFile_ = 0, k_ = 0;  // the mail file's place in the walk; the message's in it
 };
 
 }  // namespace

@@ -1,17 +1,8 @@
 #include "output/tally.h"
 
-#include <cinttypes>
-#include <cstdio>
-
 #include "output/output.h"
 
 namespace plenvar {
-
-std::string MessageFileName(std::int64_t number) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%018" PRId64 ".MAI", number);
-  return name;
-}
 
 void Tally::Written(std::int64_t number, std::size_t size) {
   if (messages_++ == 0) first_ = number;

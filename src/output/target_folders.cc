@@ -49,13 +49,14 @@ void RemoveMadeFolders(std::string path, const std::string& firstMade) {
   }
 }
 
-bool TargetFolders::Ensure(const std::string& folder) {
+bool TargetFolders::Ensure(const std::string& folder, std::string* made) {
   // A folder made or found once in this run is not checked again: on a store
   // of one message per mail file, checking every level of the path for every
   // file was six stat calls a message.
   if (made_.count(folder) > 0) return true;
   try {
-    EnsureFolderPath(folder);
+    const std::string first = EnsureFolderPath(folder);
+    if (made != nullptr) *made = first;
   } catch (const Error&) {
     return false;  // the first message file fails to open unless it exists after all
   }

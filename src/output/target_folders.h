@@ -24,8 +24,9 @@ void MakeLastFolderLevel(const std::string& folder);
 class TargetFolders {
  public:
   // Makes `folder` with every missing level, once a run; false when it could
-  // not, and then the first write into it reports why.
-  bool Ensure(const std::string& folder);
+  // not, and then the first write into it reports why. *made, when given, is
+  // the first level it made (see EnsureFolderPath).
+  bool Ensure(const std::string& folder, std::string* made = nullptr);
   // Puts every file and folder written on stable storage; failures go to the report.
   void Flush(ExportReport& report) const;
 

@@ -52,10 +52,10 @@ void Close(InputFile& file);
 // read differs in length from what it held then: a live store changed under us.
 bool ChangedSinceOpened(const InputFile& file);
 
-// Writes `data` to a temporary file beside `path` (a name that does not end in
-// ".MAI"), then renames it to `path`, replacing an existing file. On failure no
-// file is left behind.
-void WriteFileAtomically(const std::string& path, std::string_view data);
+// Writes `data` to the file `temporary` (in the same folder), then renames
+// it to `path`, replacing an existing file. On failure no file is left behind.
+void WriteFileAtomically(const std::string& path, const std::string& temporary,
+                         std::string_view data);
 // The two halves of that, for writers that learn a file's final name later:
 // WriteNewFile creates or empties `path` and writes `data` (on failure no
 // file is left); RenameReplacing renames `from` to `to`, replacing a file there.

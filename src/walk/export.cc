@@ -1,5 +1,6 @@
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "extract/extract.h"
 #include "output/output.h"
@@ -9,88 +10,100 @@ namespace plenvar {
 
 namespace {
 
-// Passes every event on to the output, and shows progress after each message
-// and each mail file: a large mailbox moves the line too.
-class Progressing : public Output {
+// Passes each message on, and shows progress after it: a large mailbox moves
+// the line too.
+class Ticking : public MessageSink {
  public:
-  Progressing(Output& output, const std::function<void(const Progress&)>& onProgress)
-      : output_(output), onProgress_(onProgress) {}
-  void BeginMailFile(const std::string& source, const std::string& targetFolder) override {
-    fileBytes = 0;
-    output_.BeginMailFile(source, targetFolder);
-  }
+  Ticking(MessageSink& sink, const std::function<void()>& tick) : sink_(sink), tick_(tick) {}
+  void Opened(std::uint64_t size) override { sink_.Opened(size); }
   void Message(std::string_view text, std::string* owner) override {
-    output_.Message(text, owner);
-    ++done_.messages;
-    Progress now = done_;
-    now.bytes += static_cast<std::int64_t>(fileBytes);
-    onProgress_(now);
+    sink_.Message(text, owner);
+    tick_();
   }
-  void EndMailFile(std::optional<Failure> failure) override {
-    output_.EndMailFile(std::move(failure));
-    ++done_.mailFiles;
-    done_.bytes += static_cast<std::int64_t>(fileBytes);
-    onProgress_(done_);
-  }
-  void Skip(Failure failure) override { output_.Skip(std::move(failure)); }
-  void Finish() override { output_.Finish(); }
-  std::uint64_t fileBytes = 0;  // read so far of the mail file being cut
 
  private:
-  Output& output_;
-  const std::function<void(const Progress&)>& onProgress_;
-  Progress done_;
+  MessageSink& sink_;
+  const std::function<void()>& tick_;
 };
 
-// Per selected mail file: begin it, cut it into the output, end it.
+// One thread: per selected mail file, begin it, cut it into the output, end it.
 class Exporter : public StoreVisitor {
  public:
-  Exporter(Output& output, std::uint64_t* fileBytes) : output_(output), fileBytes_(fileBytes) {}
+  Exporter(Output& output, const CutFunction& cut, const std::function<void()>& tick)
+      : output_(output), cut_(cut), tick_(tick) {}
 
   void MailFile(const std::string& path, const std::string& targetFolder) override {
     output_.BeginMailFile(path, targetFolder);
-    std::optional<Failure> failure;
-    try {
-      if (SplitMailFile(path, output_, fileBytes_))
-        failure = {kMailFileChanged, path,
-                   "changed while it was read (what was read was exported)"};
-    } catch (const Error& e) {
-      failure = {kMailFileNotRead, e.path, e.reason};
-    } catch (const std::exception& e) {
-      failure = {kMailFileNotRead, path, e.what()};
-    }
-    output_.EndMailFile(std::move(failure));
+    Ticking ticking(output_, tick_);
+    output_.EndMailFile(cut_(0, path, tick_ ? static_cast<MessageSink&>(ticking) : output_));
+    if (tick_) tick_();
   }
 
   void CannotSelect(Failure failure) override { output_.Skip(std::move(failure)); }
 
  private:
   Output& output_;
-  std::uint64_t* fileBytes_;
+  const CutFunction& cut_;
+  const std::function<void()>& tick_;
 };
 
-// A dry run and a verify are just other outputs: the walk does not know which.
-std::unique_ptr<Output> MakeOutput(const ExportOptions& options, ExportReport& report) {
-  if (options.kind == RunKind::kList) return MakeListOutput(report);
-  if (options.kind == RunKind::kVerify) return MakeVerifyOutput(options.writers, report);
-  if (options.writers > 1) return MakeParallelOutput(options.writers, report);
-  return MakeSerialOutput(report);
-}
+// Several: each selected mail file goes to the workers.
+class HandingOver : public StoreVisitor {
+ public:
+  explicit HandingOver(MailFileQueue& queue) : queue_(queue) {}
+  void MailFile(const std::string& path, const std::string& targetFolder) override {
+    queue_.MailFile(path, targetFolder);
+  }
+  void CannotSelect(Failure failure) override { queue_.Skip(std::move(failure)); }
+
+ private:
+  MailFileQueue& queue_;
+};
 
 }  // namespace
 
 ExportReport RunExport(const Selection& selection, const ExportOptions& options) {
   ExportReport report;
   report.log = options.log;
-  std::unique_ptr<Output> output = MakeOutput(options, report);
-  std::optional<Progressing> progressing;
-  if (options.onProgress) progressing.emplace(*output, options.onProgress);
-  Output& cutInto = progressing ? static_cast<Output&>(*progressing) : *output;
-  Exporter exporter(cutInto, progressing ? &progressing->fileBytes : nullptr);
-  report.folders = WalkStore(selection, exporter);
-  cutInto.Finish();
+  // Each thread that cuts has a cutter of its own; all count into one place,
+  // from which the walk's thread shows progress.
+  std::vector<Cutter> cutters(static_cast<std::size_t>(options.writers));
+  CutCounts counts;
+  const CutFunction cut = [&cutters, &counts](int worker, const std::string& path,
+                                              MessageSink& sink) -> std::optional<Failure> {
+    std::optional<Failure> failure;
+    try {
+      if (SplitMailFile(path, cutters[static_cast<std::size_t>(worker)], sink, &counts))
+        failure = {kMailFileChanged, path, "changed while it was read (what was read was exported)"};
+    } catch (const Error& e) {
+      failure = {kMailFileNotRead, e.path, e.reason};
+    } catch (const std::exception& e) {
+      failure = {kMailFileNotRead, path, e.what()};
+    }
+    ++counts.mailFiles;
+    return failure;
+  };
+  std::function<void()> tick;
+  if (options.onProgress) {
+    tick = [&options, &counts] {
+      options.onProgress({counts.mailFiles.load(), counts.bytes.load(), counts.messages.load()});
+    };
+  }
+  if (options.writers == 1 && options.kind != RunKind::kVerify) {
+    // The plain sequential program: cut and write (or count) as it comes.
+    const std::unique_ptr<Output> output =
+        options.kind == RunKind::kList ? MakeListOutput(report) : MakeSerialOutput(report);
+    Exporter exporter(*output, cut, tick);
+    report.folders = WalkStore(selection, exporter);
+    output->Finish();
+  } else {
+    const std::unique_ptr<MailFileQueue> queue =
+        MakeWorkers(options.kind, options.writers, report, cut, tick);
+    HandingOver handingOver(*queue);
+    report.folders = WalkStore(selection, handingOver);
+    queue->Finish();
+  }
   report.interrupted = platform::Interruption();
-  output.reset();
   EndRunLog(report);
   return report;
 }

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "output/output.h"
 #include "platform/platform.h"
 #include "report/report.h"
 
@@ -56,17 +57,15 @@ struct Progress {
   std::int64_t messages = 0;  // cut from them
 };
 
-// What a run does with the messages it cuts: writes them; only counts them
-// (a dry run, which creates nothing in the target); or compares them with
-// the message files in the target.
-enum class RunKind { kExport, kList, kVerify };
-
 // How a run goes beyond its three parameters.
 struct ExportOptions {
-  int writers = 1;  // threads that write (or compare) message files
+  // Threads that cut mail files and write (or compare) their messages; with
+  // one, an export or a dry run cuts and writes in the walk's thread.
+  int writers = 1;
   RunKind kind = RunKind::kExport;
   RunLog* log = nullptr;  // the "/LOG:" file, open
-  // Called in the walk's thread after each message and each mail file.
+  // Called in the walk's thread now and then: after each message with one
+  // writer, after each mail file handed over and while waiting with several.
   std::function<void(const Progress&)> onProgress;
 };
 
@@ -98,9 +97,9 @@ Passing PassesBy(const std::vector<platform::FolderId>& inside,
 std::string TargetFolderOf(const std::string& sourceRoot, const std::string& targetRoot,
                            const std::string& folderPath);
 
-// The export: walks the source, cuts every selected mail file into the output
-// the options ask for (a dry run, one writer, or several to the same result),
-// and finishes it. Every failure is in the report, and in the log. An
+// The export: walks the source and cuts every selected mail file, in the
+// walk's thread or in workers, for the kind of run the options ask for (with
+// any number of writers to the same result), and finishes it. Every failure is in the report, and in the log. An
 // export's target root is made by the caller first (Main makes and locks
 // it), so that the walk knows to pass it by.
 ExportReport RunExport(const Selection& selection, const ExportOptions& options = {});

@@ -31,8 +31,8 @@ TEST(OutputTest, NamesByEighteenDigits) {
 // writes nothing.
 TEST(OutputTest, EveryOutputNumbersAndReportsAlike) {
   const std::function<std::unique_ptr<Output>(ExportReport&)> outputs[] = {
-      MakeListOutput, MakeSerialOutput, [](ExportReport& r) { return MakeParallelOutput(2, r); },
-      [](ExportReport& r) { return MakeParallelOutput(7, r); }};
+      MakeListOutput, MakeSerialOutput, [](ExportReport& r) { return testing::WorkersAsOutput(2, r); },
+      [](ExportReport& r) { return testing::WorkersAsOutput(7, r); }};
   for (std::size_t which = 0; which < std::size(outputs); ++which) {
     TempDir dir;
     testing::WriteFile(dir.path / "blocked", "a file where a folder belongs");
@@ -78,7 +78,7 @@ TEST(OutputTest, EveryOutputNumbersAndReportsAlike) {
 TEST(OutputTest, AMessageLargerThanTheWaitingCapIsWritten) {
   TempDir dir;
   ExportReport report;
-  auto output = MakeParallelOutput(2, report);
+  auto output = testing::WorkersAsOutput(2, report);
   output->BeginMailFile("big.msg", dir.Sub("out"));
   const std::string big(std::size_t{33} << 20, 'x');
   output->Message(big, nullptr);

@@ -50,7 +50,7 @@ TEST(FilesTest, FilesLandWhereTheirPathsSay) {
                           "ab\\6", "a\\b\\7", "a\\8", "b\\9", "a\\10"};
   testing::Tree expected = {{"a/", ""}, {"b/", ""}, {"ab/", ""}, {"a/b/", ""}, {"z/", ""}};
   for (const char* name : writes) {
-    WriteFileAtomically(root + name, name);
+    WriteFileAtomically(root + name, root + name + ".tmp", name);
     std::string relative = name;
     std::replace(relative.begin(), relative.end(), '\\', '/');
     expected[relative] = name;
@@ -58,17 +58,17 @@ TEST(FilesTest, FilesLandWhereTheirPathsSay) {
   std::filesystem::rename(dir.path / "a", dir.path / "z" / "a");
   std::filesystem::create_directory(dir.path / "a");
   OpenFolder(root + "a");
-  WriteFileAtomically(root + "a\\11", "a\\11");
+  WriteFileAtomically(root + "a\\11", root + "a\\11" + ".tmp", "a\\11");
   testing::Tree moved;
   for (const auto& [path, text] : expected)
     moved[path.compare(0, 2, "a/") == 0 ? "z/" + path : path] = text;
   moved["a/"] = "";
   moved["a/11"] = "a\\11";
-  WriteFileAtomically(root + "b\\12", "");
-  WriteFileAtomically(root + "b\\12", "");  // b is held now
+  WriteFileAtomically(root + "b\\12", root + "b\\12" + ".tmp", "");
+  WriteFileAtomically(root + "b\\12", root + "b\\12" + ".tmp", "");  // b is held now
   std::filesystem::remove_all(dir.path / "b");
   std::filesystem::create_directory(dir.path / "b");
-  WriteFileAtomically(root + "b\\13", "b\\13");
+  WriteFileAtomically(root + "b\\13", root + "b\\13" + ".tmp", "b\\13");
   moved.erase("b/3");
   moved.erase("b/9");
   moved["b/13"] = "b\\13";

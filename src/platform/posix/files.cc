@@ -138,8 +138,8 @@ int Rename(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-void WriteFileAtomically(const std::string& path, std::string_view data) {
-  const std::string temporary = path + ".tmp";
+void WriteFileAtomically(const std::string& path, const std::string& temporary,
+                         std::string_view data) {
   int error = WriteNew(temporary, data);
   if (error == 0 && (error = Rename(temporary, path)) != 0) RemoveFile(temporary);
   if (error != 0) throw SystemError(path, error);

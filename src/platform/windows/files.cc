@@ -212,8 +212,9 @@ DiskCalls& Disk() {
   return calls;
 }
 
-void WriteFileAtomically(const std::string& path, std::string_view data) {
-  const std::wstring temporary = SystemPath(path + ".tmp");
+void WriteFileAtomically(const std::string& path, const std::string& temporaryPath,
+                         std::string_view data) {
+  const std::wstring temporary = SystemPath(temporaryPath);
   HANDLE handle;
   DWORD error = WriteNew(temporary, data, &handle);
   if (error == 0) {

@@ -37,7 +37,7 @@ TEST(FilesTest, OneFullFlushPerVolume) {
     writeOuts = flushes = 0;
     testing::TempDir dir;
     ExportReport report;
-    auto output = c.writers == 1 ? MakeSerialOutput(report) : MakeParallelOutput(c.writers, report);
+    auto output = c.writers == 1 ? MakeSerialOutput(report) : testing::WorkersAsOutput(c.writers, report);
     for (const char* folder : {"anna", "bob"}) {
       output->BeginMailFile("inbox.msg", dir.Sub(folder));
       for (int i = 0; i < (folder[0] == 'a' ? 3 : 2); ++i)

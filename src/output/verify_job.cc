@@ -1,0 +1,130 @@
+// The verify: what an export would write, compared with what the target holds.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "output/pool.h"
+#include "platform/platform.h"
+
+namespace plenvar {
+
+namespace {
+
+// Compares the file at `path` with `text`, reading it block by block; the
+// reason is left empty when they match.
+void Compare(const std::string& path, std::string_view text, MessageOutcome* outcome) {
+  platform::InputFile file;
+  try {
+    platform::OpenForReading(path, &file);
+  } catch (const Error& e) {
+    outcome->errorKind = kMessageMissing;
+    outcome->error = e.reason;
+    return;
+  }
+  platform::DropCachedPages(file);  // what the disk holds, not what memory still does
+  outcome->errorKind = kMessageDiffers;
+  // Only as far as both go: a size that differs is a difference already, and
+  // the read that would return 0 at the end is one system call a file saved.
+  const std::size_t both =
+      static_cast<std::size_t>(std::min<std::uint64_t>(file.size, text.size()));
+  const std::size_t blockSize = std::min<std::size_t>(both, std::size_t{256} << 10);
+  const std::unique_ptr<char[]> block(new char[blockSize]);
+  std::size_t at = 0;
+  try {
+    while (at < both) {
+      const std::size_t n = platform::ReadBlock(file, block.get(), std::min(blockSize, both - at));
+      if (n == 0) break;  // shorter than when it was opened
+      const std::size_t same = static_cast<std::size_t>(
+          std::mismatch(block.get(), block.get() + n, text.begin() + static_cast<std::ptrdiff_t>(at))
+              .first -
+          block.get());
+      at += same;
+      if (same < n) break;
+    }
+  } catch (const Error& e) {
+    outcome->error = e.reason;
+  }
+  if (outcome->error.empty() && (at != text.size() || file.size != text.size())) {
+    outcome->error = "differs from byte " + std::to_string(at) + " on (the file holds " +
+                     std::to_string(file.size) + " bytes, the message " +
+                     std::to_string(text.size()) + ")";
+  }
+  platform::Close(file);
+}
+
+class VerifyJob : public Job {
+ public:
+  bool NeedsNumbers() const override { return true; }
+
+  void Work(const Unit& unit, std::int64_t, std::int64_t number, std::string_view text,
+            MessageOutcome& outcome) override {
+    Compare(MessageFilePath(unit.folder, number), text, &outcome);
+  }
+
+  void Commit(const Unit& unit, std::int64_t, MessageOutcome& outcome, Tally& tally,
+              bool keep) override {
+    if (!keep) return;
+    const std::int64_t number = tally.Next();
+    if (folder_ == nullptr || *folder_ != unit.folder) {
+      auto [it, added] = numbers_.try_emplace(unit.folder);
+      if (added) order_.push_back(unit.folder);
+      folder_ = &it->first;
+      ranges_ = &it->second;
+    }
+    if (!ranges_->empty() && ranges_->back().second + 1 == number) {
+      ranges_->back().second = number;
+    } else {
+      ranges_->push_back({number, number});
+    }
+    if (!outcome.error.empty())
+      tally.Report().Fail(
+          {outcome.errorKind, MessageFilePath(unit.folder, number), std::move(outcome.error)});
+    tally.Written(number, outcome.size);
+  }
+
+  // Message files and leftovers in the folders an export writes into that it
+  // would not have written; any other file there is not the export's business.
+  void Finish(Tally& tally) override {
+    for (const std::string& folder : order_) {
+      platform::Folder listing;
+      try {
+        listing = platform::OpenFolder(folder);
+      } catch (const Error&) {
+        continue;  // its message files were all reported missing
+      }
+      const std::vector<std::pair<std::int64_t, std::int64_t>>& ranges = numbers_[folder];
+      for (const platform::Entry& file : listing.files) {
+        std::int64_t number = 0;
+        const NameKind kind = KindOfName(file.name, &number);
+        if (kind == NameKind::kOther) continue;
+        const bool expected =
+            kind == NameKind::kMessageFile &&
+            std::any_of(ranges.begin(), ranges.end(), [number](const auto& range) {
+              return range.first <= number && number <= range.second;
+            });
+        if (!expected)
+          tally.Report().Fail({kExtraFile, file.path,
+                               kind == NameKind::kTemporary
+                                   ? "a temporary file an export leaves behind only when it is "
+                                     "killed"
+                                   : "a message file this export would not have written"});
+      }
+    }
+  }
+
+ private:
+  // The numbers an export writes into each folder, as runs of consecutive ones.
+  std::unordered_map<std::string, std::vector<std::pair<std::int64_t, std::int64_t>>> numbers_;
+  std::vector<std::string> order_;  // the folders, in the order the walk reached them
+  const std::string* folder_ = nullptr;  // the last one, and its runs
+  std::vector<std::pair<std::int64_t, std::int64_t>>* ranges_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<Job> MakeVerifyJob() { return std::make_unique<VerifyJob>(); }
+
+}  // namespace plenvar
