@@ -75,8 +75,11 @@ struct Task {
   Batch* batch;
   std::size_t index;  // in the batch
   std::int64_t number;
+  // The message is data's text from `offset` on, `size` long: tasks move, and
+  // a short string's text moves with it.
   std::string data;
-  std::string_view text;
+  std::size_t offset;
+  std::size_t size;
   std::size_t bytes;
 };
 
@@ -223,11 +226,10 @@ class Pool : public MailFileQueue {
       MessageOutcome& outcome = task.batch->messages[task.index];
       if (!task.entry->abandoned) {
         job_->Work(task.entry->unit, task.batch->firstK + static_cast<std::int64_t>(task.index),
-                   task.number, task.text, outcome);
+                   task.number, std::string_view(task.data).substr(task.offset, task.size), outcome);
         outcome.worked = true;
         if (!outcome.error.empty()) task.entry->abandoned = true;
       }
-      task.text = {};
       if (task.data.capacity() > kReuseBytes) std::string().swap(task.data);
     }
     lock.lock();
@@ -350,11 +352,11 @@ class Pool::Sink : public MessageSink {
     task.entry = &entry_;
     task.index = batch_.messages.size() - 1;
     task.number = job_.NeedsNumbers() ? entry_.base + k : 0;
+    task.size = text.size();
     if (owner != nullptr) {
       // A large message: its buffer, rather than a copy.
-      const auto offset = static_cast<std::size_t>(text.data() - owner->data());
+      task.offset = static_cast<std::size_t>(text.data() - owner->data());
       task.data = std::move(*owner);
-      task.text = std::string_view(task.data).substr(offset, text.size());
       task.bytes = task.data.size();
     } else {
       if (!reuse_.empty()) {
@@ -362,7 +364,7 @@ class Pool::Sink : public MessageSink {
         reuse_.pop_back();
       }
       task.data.assign(text);
-      task.text = task.data;
+      task.offset = 0;
       // What it holds, not what it uses: a reused buffer may be larger.
       task.bytes = task.data.capacity();
     }

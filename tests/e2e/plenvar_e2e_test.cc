@@ -458,10 +458,14 @@ TEST(PlenvarTest, WritersChangeNothing) {
         store[folder + std::string(f == 3 && pick(4) == 0 ? "n/o.msg" : "m") + std::to_string(f) +
               ".msg"] = text;
       }
-      // A message past 1 MiB and one after it: writers take the cutter's buffer.
-      if (seed % 8 == 1 && *folder == '\0')
-        store[folder + std::string("big.msg")] =
-            "Received: a\r\n\r\n" + std::string(3 << 20, 'x') + "\r\n\r\nReceived: b\r\n\r\nb\r\n";
+      // A message past 1 MiB and one after it, which the cutter hands over
+      // with its buffer: in a mail file one worker writes, and in one large
+      // enough for every worker to write its messages.
+      if (seed % 4 == 1 && *folder == '\0')
+        store[folder + std::string("big.msg")] = "Received: a\r\n\r\n" +
+                                                 std::string((seed % 8 == 1 ? 3 : 5) << 20, 'x') +
+                                                 "\r\n\r\nReceived: b\r\n\r\nb\r\n\r\n"
+                                                 "Received: c\r\n\r\nReceived: d\r\n";
       const std::size_t fault = pick(6);
       const bool leaf = *folder != '\0' && std::string(folder) != "a/";
       if (leaf && fault == 0) {
