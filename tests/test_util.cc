@@ -90,11 +90,10 @@ namespace {
 class WorkersOutput : public Output {
  public:
   WorkersOutput(int workers, ExportReport& report, RunKind kind)
-      : queue_(MakeWorkers(kind, workers, report,
-                           [this](int, const std::string& path, MessageSink& sink) {
-                             return Replay(path, sink);
-                           },
-                           nullptr)) {}
+      : queue_(MakeWorkers(
+            kind, workers, report,
+            [this](int, const std::string& path, MessageSink& sink) { return Replay(path, sink); },
+            nullptr)) {}
   void BeginMailFile(const std::string& source, const std::string& targetFolder) override {
     source_ = source;
     folder_ = targetFolder;

@@ -47,7 +47,8 @@ struct CollectingOutput : Output {
 };
 
 // Workers (MakeWorkers) driven as an Output: each mail file's messages are
-// kept until it ends, then handed over as a mail file whose cutting replays them.
+// kept until it ends, then handed over as a mail file whose cutting replays
+// them. Mail files are told apart by name: give each its own.
 std::unique_ptr<Output> WorkersAsOutput(int workers, ExportReport& report,
                                         RunKind kind = RunKind::kExport);
 

@@ -34,7 +34,7 @@ struct ReadBuffer {
 
 struct LineReader {
   platform::InputFile file;
-  ReadBuffer own;      // the block, unless the caller lends one
+  ReadBuffer own;  // the block, unless the caller lends one
   char* block = nullptr;
   std::size_t block_size = 0;
   enum Ends { kUnknown, kCr, kLf } ends = kUnknown;  // until the first CR or LF

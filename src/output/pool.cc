@@ -11,6 +11,8 @@
 // mail file cut short is committed as far as it was cut, and everything after
 // it in walk order is undone, so the tree is always one a single thread
 // stopped at some point would leave.
+#include "output/pool.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -20,7 +22,6 @@
 #include <thread>
 #include <vector>
 
-#include "output/pool.h"
 #include "platform/platform.h"
 
 namespace plenvar {
@@ -58,15 +59,15 @@ struct Batch {
 
 struct Entry {
   Unit unit;
-  std::int64_t seq = 0;       // place in the queue, failures of the walk included
-  bool taken = false;         // a worker has it, or it needs none
-  bool counted = false;       // cut to its end: its message count is known
-  bool done = false;          // its worker is through with it
-  bool begun = true;          // false: a signal came before it was begun
-  bool stopped = false;       // a signal stopped the run at it
-  std::int64_t messages = 0;  // cut so far
-  std::int64_t base = -1;     // the messages of every mail file before it, once known
-  std::deque<Batch> batches;  // published and not yet committed
+  std::int64_t seq = 0;                // place in the queue, failures of the walk included
+  bool taken = false;                  // a worker has it, or it needs none
+  bool counted = false;                // cut to its end: its message count is known
+  bool done = false;                   // its worker is through with it
+  bool begun = true;                   // false: a signal came before it was begun
+  bool stopped = false;                // a signal stopped the run at it
+  std::int64_t messages = 0;           // cut so far
+  std::int64_t base = -1;              // the messages of every mail file before it, once known
+  std::deque<Batch> batches;           // published and not yet committed
   std::atomic<bool> abandoned{false};  // a message's work failed: the rest is not worked on
 };
 
@@ -87,7 +88,10 @@ class Pool : public MailFileQueue {
  public:
   Pool(int workers, ExportReport& report, std::unique_ptr<Job> job, CutFunction cut,
        std::function<void()> tick)
-      : tally_(report), job_(std::move(job)), cut_(std::move(cut)), tick_(std::move(tick)),
+      : tally_(report),
+        job_(std::move(job)),
+        cut_(std::move(cut)),
+        tick_(std::move(tick)),
         workers_(workers) {
     for (int i = 0; i < workers; ++i) threads_.emplace_back(&Pool::RunWorker, this, i);
   }
@@ -215,8 +219,8 @@ class Pool : public MailFileQueue {
   bool RunTasks(std::unique_lock<std::mutex>& lock) {
     if (tasks_.empty()) return false;
     std::vector<Task> batch;
-    const std::size_t share =
-        std::min(kBatch, std::max<std::size_t>(1, tasks_.size() / static_cast<std::size_t>(workers_)));
+    const std::size_t share = std::min(
+        kBatch, std::max<std::size_t>(1, tasks_.size() / static_cast<std::size_t>(workers_)));
     for (std::size_t i = 0; i < share; ++i) {
       batch.push_back(std::move(tasks_.front()));
       tasks_.pop_front();
@@ -226,7 +230,8 @@ class Pool : public MailFileQueue {
       MessageOutcome& outcome = task.batch->messages[task.index];
       if (!task.entry->abandoned) {
         job_->Work(task.entry->unit, task.batch->firstK + static_cast<std::int64_t>(task.index),
-                   task.number, std::string_view(task.data).substr(task.offset, task.size), outcome);
+                   task.number, std::string_view(task.data).substr(task.offset, task.size),
+                   outcome);
         outcome.worked = true;
         if (!outcome.error.empty()) task.entry->abandoned = true;
       }
@@ -260,25 +265,25 @@ class Pool : public MailFileQueue {
   }
 
   std::mutex mutex_;
-  std::condition_variable changed_;  // workers: work, room, numbers or a stop
-  std::condition_variable room_;     // the walk's thread: a mail file committed
+  std::condition_variable changed_;             // workers: work, room, numbers or a stop
+  std::condition_variable room_;                // the walk's thread: a mail file committed
   std::deque<std::unique_ptr<Entry>> entries_;  // walk order, not yet committed
-  std::int64_t nextSeq_ = 0;   // of the next entry added
-  std::int64_t cutSeq_ = 0;    // the first entry no worker may have taken
-  std::int64_t basedSeq_ = 0;  // the first entry whose count is not yet known
+  std::int64_t nextSeq_ = 0;                    // of the next entry added
+  std::int64_t cutSeq_ = 0;                     // the first entry no worker may have taken
+  std::int64_t basedSeq_ = 0;                   // the first entry whose count is not yet known
   std::int64_t nextBase_ = 0;
-  std::atomic<std::int64_t> headSeq_{0};  // the oldest entry: it never waits for room
+  std::atomic<std::int64_t> headSeq_{0};   // the oldest entry: it never waits for room
   std::atomic<std::size_t> published_{0};  // messages published and not yet committed
   std::deque<Task> tasks_;
-  std::size_t bytes_ = 0;  // of the tasks not yet done
+  std::size_t bytes_ = 0;           // of the tasks not yet done
   std::vector<std::string> spent_;  // buffers of done tasks, for the cutters
   int sleepers_ = 0;
   bool walkWaits_ = false;
   bool committing_ = false;
   bool stopping_ = false;
-  bool dropping_ = false;  // the committing thread only: a signal stopped the run before
+  bool dropping_ = false;       // the committing thread only: a signal stopped the run before
   std::int64_t mailFiles_ = 0;  // the walk's thread only
-  Tally tally_;  // the committing thread only
+  Tally tally_;                 // the committing thread only
   std::unique_ptr<Job> job_;
   CutFunction cut_;
   std::function<void()> tick_;
@@ -335,8 +340,8 @@ class Pool::Sink : public MessageSink {
       for (std::size_t i = 0; i < heldEnds_.size(); ++i) {
         MessageOutcome& outcome = batch_.messages[i];
         const std::int64_t k = batch_.firstK + static_cast<std::int64_t>(i);
-        job_.Work(entry_.unit, k, entry_.base + k, std::string_view(held_).substr(from, heldEnds_[i] - from),
-                  outcome);
+        job_.Work(entry_.unit, k, entry_.base + k,
+                  std::string_view(held_).substr(from, heldEnds_[i] - from), outcome);
         outcome.worked = true;
         from = heldEnds_[i];
       }
@@ -393,7 +398,7 @@ class Pool::Sink : public MessageSink {
   std::vector<Task> tasks_;  // handed over with the batch
   std::size_t taskBytes_ = 0;
   std::vector<std::string> reuse_;  // buffers to copy messages into
-  std::string held_;  // a verify's messages until their numbers are known
+  std::string held_;                // a verify's messages until their numbers are known
   std::vector<std::size_t> heldEnds_;
 };
 

@@ -17,8 +17,8 @@ namespace plenvar {
 // What became of one message before its commit.
 struct MessageOutcome {
   std::size_t size = 0;
-  bool worked = false;    // false: no work was done for it (a dry run; or after a failure)
-  std::string error;      // why its work failed; empty when it went well
+  bool worked = false;  // false: no work was done for it (a dry run; or after a failure)
+  std::string error;    // why its work failed; empty when it went well
   FailureKind errorKind = kMessageNotWritten;
 };
 
@@ -27,7 +27,7 @@ struct Unit {
   std::int64_t mailFile = 0;  // its place among the walk's mail files, from 1; 0: a failure
   std::string source, folder;
   bool folderExists = false;
-  std::string madeFolder;  // the first level of its folder this run made for it, if any
+  std::string madeFolder;          // the first level of its folder this run made for it, if any
   std::optional<Failure> failure;  // the walk's failure, or how the mail file ended
 };
 

@@ -37,10 +37,11 @@ void Compare(const std::string& path, std::string_view text, MessageOutcome* out
     while (at < both) {
       const std::size_t n = platform::ReadBlock(file, block.get(), std::min(blockSize, both - at));
       if (n == 0) break;  // shorter than when it was opened
-      const std::size_t same = static_cast<std::size_t>(
-          std::mismatch(block.get(), block.get() + n, text.begin() + static_cast<std::ptrdiff_t>(at))
-              .first -
-          block.get());
+      const std::size_t same =
+          static_cast<std::size_t>(std::mismatch(block.get(), block.get() + n,
+                                                 text.begin() + static_cast<std::ptrdiff_t>(at))
+                                       .first -
+                                   block.get());
       at += same;
       if (same < n) break;
     }
@@ -118,7 +119,7 @@ class VerifyJob : public Job {
  private:
   // The numbers an export writes into each folder, as runs of consecutive ones.
   std::unordered_map<std::string, std::vector<std::pair<std::int64_t, std::int64_t>>> numbers_;
-  std::vector<std::string> order_;  // the folders, in the order the walk reached them
+  std::vector<std::string> order_;       // the folders, in the order the walk reached them
   const std::string* folder_ = nullptr;  // the last one, and its runs
   std::vector<std::pair<std::int64_t, std::int64_t>>* ranges_ = nullptr;
 };

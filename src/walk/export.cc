@@ -74,7 +74,8 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options)
     std::optional<Failure> failure;
     try {
       if (SplitMailFile(path, cutters[static_cast<std::size_t>(worker)], sink, &counts))
-        failure = {kMailFileChanged, path, "changed while it was read (what was read was exported)"};
+        failure = {kMailFileChanged, path,
+                   "changed while it was read (what was read was exported)"};
     } catch (const Error& e) {
       failure = {kMailFileNotRead, e.path, e.reason};
     } catch (const std::exception& e) {

@@ -99,9 +99,9 @@ std::string TargetFolderOf(const std::string& sourceRoot, const std::string& tar
 
 // The export: walks the source and cuts every selected mail file, in the
 // walk's thread or in workers, for the kind of run the options ask for (with
-// any number of writers to the same result), and finishes it. Every failure is in the report, and in the log. An
-// export's target root is made by the caller first (Main makes and locks
-// it), so that the walk knows to pass it by.
+// any number of writers to the same result), and finishes it. Every failure is in the report, and
+// in the log. An export's target root is made by the caller first (Main makes and locks it), so
+// that the walk knows to pass it by.
 ExportReport RunExport(const Selection& selection, const ExportOptions& options = {});
 
 }  // namespace plenvar

@@ -37,9 +37,10 @@ TEST(FilesTest, OneFullFlushPerVolume) {
     writeOuts = flushes = 0;
     testing::TempDir dir;
     ExportReport report;
-    auto output = c.writers == 1 ? MakeSerialOutput(report) : testing::WorkersAsOutput(c.writers, report);
+    auto output =
+        c.writers == 1 ? MakeSerialOutput(report) : testing::WorkersAsOutput(c.writers, report);
     for (const char* folder : {"anna", "bob"}) {
-      output->BeginMailFile("inbox.msg", dir.Sub(folder));
+      output->BeginMailFile(std::string(folder) + ".msg", dir.Sub(folder));
       for (int i = 0; i < (folder[0] == 'a' ? 3 : 2); ++i)
         output->Message("Received: x\r\n", nullptr);
       output->EndMailFile(std::nullopt);
