@@ -68,7 +68,7 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, C
   std::uint64_t counted = 0;
   while (ReadLines(reader, &work)) {
     // Once a block, not once a line: a stop asked for is seen within 256 KiB.
-    if (platform::Interruption() != 0) throw Error(path, "interrupted before its end");
+    if (sink.Stopping()) throw Error(path, "interrupted before its end");
     if (counts != nullptr) {
       counts->bytes += static_cast<std::int64_t>(reader.file.bytes_read - counted);
       counted = reader.file.bytes_read;

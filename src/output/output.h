@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "output/message_names.h"
+#include "platform/platform.h"
 #include "report/report.h"
 
 namespace plenvar {
@@ -28,6 +29,9 @@ class MessageSink {
   // lies in *owner, which is the sink's from then on: it may take the buffer
   // to spare a copy. The cutter goes on in a buffer of its own either way.
   virtual void Message(std::string_view text, std::string* owner) = 0;
+  // Asked once a block: whether to stop cutting, since a signal asked the run
+  // to stop.
+  virtual bool Stopping() { return platform::Interruption() != 0; }
 };
 
 // The events of a run, in walk order, from a walk that cuts in its own thread.

@@ -7,10 +7,11 @@
 // by one worker, but its messages are handed over to all of them, so that one
 // large mailbox alone keeps every core busy.
 //
-// A stop asked for by a signal: mail files not yet begun are not begun, a
-// mail file cut short is committed as far as it was cut, and everything after
-// it in walk order is undone, so the tree is always one a single thread
-// stopped at some point would leave.
+// A stop asked for by a signal stops the run at one mail file: the one whose
+// worker the signal arrived in, or else the oldest one still being cut. The
+// mail files before it are cut to their ends, it is committed as far as it
+// was cut, and everything after it in walk order is undone: the tree is the
+// one a single thread leaves when the signal finds it at that mail file.
 #include "output/pool.h"
 
 #include <algorithm>
@@ -64,7 +65,6 @@ struct Entry {
   bool counted = false;                // cut to its end: its message count is known
   bool done = false;                   // its worker is through with it
   bool begun = true;                   // false: a signal came before it was begun
-  bool stopped = false;                // a signal stopped the run at it
   std::int64_t messages = 0;           // cut so far
   std::int64_t base = -1;              // the messages of every mail file before it, once known
   std::deque<Batch> batches;           // published and not yet committed
@@ -124,6 +124,21 @@ class Pool : public MailFileQueue {
 
  private:
   class Sink;
+
+  // With the lock held, once a signal asked the run to stop: where it stops.
+  std::int64_t StopSeq() {
+    if (stopSeq_ < 0) {
+      const std::int64_t found = platform::InterruptedWork();
+      stopSeq_ = found > 0 ? found - 1 : cutSeq_;
+      for (const auto& entry : entries_) {
+        if (found == 0 && entry->taken && !entry->counted) {
+          stopSeq_ = entry->seq;
+          break;
+        }
+      }
+    }
+    return stopSeq_;
+  }
 
   Entry& At(std::int64_t seq) {
     return *entries_[static_cast<std::size_t>(seq - entries_.front()->seq)];
@@ -272,6 +287,7 @@ class Pool : public MailFileQueue {
   std::int64_t cutSeq_ = 0;                     // the first entry no worker may have taken
   std::int64_t basedSeq_ = 0;                   // the first entry whose count is not yet known
   std::int64_t nextBase_ = 0;
+  std::int64_t stopSeq_ = -1;              // where a signal stops the run, once one did
   std::atomic<std::int64_t> headSeq_{0};   // the oldest entry: it never waits for room
   std::atomic<std::size_t> published_{0};  // messages published and not yet committed
   std::deque<Task> tasks_;
@@ -295,6 +311,12 @@ class Pool : public MailFileQueue {
 class Pool::Sink : public MessageSink {
  public:
   Sink(Pool& pool, Entry& entry) : pool_(pool), entry_(entry), job_(*pool.job_) {}
+
+  bool Stopping() override {
+    if (platform::Interruption() == 0) return false;
+    std::lock_guard<std::mutex> lock(pool_.mutex_);
+    return entry_.seq >= pool_.StopSeq();
+  }
 
   void Opened(std::uint64_t size) override {
     handOver_ = job_.Works() && size >= kLarge;
@@ -403,14 +425,13 @@ class Pool::Sink : public MessageSink {
 };
 
 void Pool::Cut(Entry& entry, int worker, std::unique_lock<std::mutex>& lock) {
+  if (platform::Interruption() != 0 && entry.seq > StopSeq()) entry.begun = false;
   lock.unlock();
   Sink sink(*this, entry);
-  if (platform::Interruption() != 0) {
-    entry.begun = false;
-  } else {
+  if (entry.begun) {
+    platform::SetThreadWork(entry.seq + 1);
     entry.unit.failure = cut_(worker, entry.unit.source, sink);
-    // Cut short by the signal (or failing as it came): the run stops here.
-    if (entry.unit.failure && platform::Interruption() != 0) entry.stopped = true;
+    platform::SetThreadWork(0);
   }
   lock.lock();
   sink.Finish(lock);
@@ -461,6 +482,7 @@ void Pool::Commit(std::unique_lock<std::mutex>& lock) {
     }
     const bool finished = head.done && head.batches.empty();
     if (ready.empty() && !finished) break;
+    const bool stopsHere = finished && platform::Interruption() != 0 && head.seq >= StopSeq();
     lock.unlock();
     const bool keep = !dropping_ && head.begun;
     for (Batch& batch : ready) {
@@ -477,7 +499,7 @@ void Pool::Commit(std::unique_lock<std::mutex>& lock) {
       } else {
         tally_.EndMailFile(head.unit.source, head.unit.folder, std::move(head.unit.failure));
       }
-      if (!head.begun || head.stopped) dropping_ = true;
+      if (stopsHere) dropping_ = true;
     }
     lock.lock();
     published_ -= committed;

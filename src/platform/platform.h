@@ -171,6 +171,11 @@ bool LockFolder(const std::string& path, FolderLock* lock);
 void CatchInterrupts();
 // The number of the signal that asked the run to stop; 0 while none did.
 int Interruption();
+// What the calling thread is working on, as a number of the caller's (0:
+// nothing); and that of the thread the first stop signal arrived in, so that
+// the run can stop where the signal found it.
+void SetThreadWork(std::int64_t work);
+std::int64_t InterruptedWork();
 // "SIGINT" for SIGINT.
 std::string SignalName(int signal);
 

@@ -20,6 +20,7 @@ class Ticking : public MessageSink {
     sink_.Message(text, owner);
     tick_();
   }
+  bool Stopping() override { return sink_.Stopping(); }
 
  private:
   MessageSink& sink_;

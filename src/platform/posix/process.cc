@@ -83,9 +83,12 @@ void ClearProgress() {
 namespace {
 
 std::atomic<int> interruption{0};
+std::atomic<std::int64_t> interruptedWork{0};
+thread_local std::int64_t threadWork = 0;  // plain: read only in its own thread's handler
 
 void OnInterrupt(int signal) {
   // A second signal means now: the default action, which ends the process.
+  if (interruption.load() == 0) interruptedWork = threadWork;
   if (interruption.exchange(signal) != 0) {
     std::signal(signal, SIG_DFL);
     std::raise(signal);
@@ -104,6 +107,10 @@ void CatchInterrupts() {
 }
 
 int Interruption() { return interruption.load(std::memory_order_relaxed); }
+
+void SetThreadWork(std::int64_t work) { threadWork = work; }
+
+std::int64_t InterruptedWork() { return interruptedWork.load(); }
 
 std::string SignalName(int signal) {
   switch (signal) {
