@@ -20,7 +20,7 @@ const char kHelpText[] =
     "  /S:folder   the mail store to export (required)\r\n"
     "  /T:folder   the target tree, created as needed (required)\r\n"
     "  /M:mask     selects mail files by name, ignoring case (default *.*)\r\n"
-    "  /MT:n       n writer threads, 1 to 64 (default one per core, up to 8)\r\n"
+    "  /MT:n       n worker threads, 1 to 64 (default one per core, up to 8)\r\n"
     "  /LIST       dry run: cut everything, write nothing, tell the totals\r\n"
     "  /VERIFY     compare the target with what the export writes; write nothing\r\n"
     "  /LOG:file   write an account of the run into file (never over another file)\r\n"
