@@ -72,16 +72,16 @@ struct Entry {
 };
 
 struct Task {
-  Entry* entry;
-  Batch* batch;
-  std::size_t index;  // in the batch
-  std::int64_t number;
+  Entry* entry = nullptr;
+  Batch* batch = nullptr;  // set as it is published
+  std::size_t index = 0;   // in the batch
+  std::int64_t number = 0;
   // The message is data's text from `offset` on, `size` long: tasks move, and
   // a short string's text moves with it.
   std::string data;
-  std::size_t offset;
-  std::size_t size;
-  std::size_t bytes;
+  std::size_t offset = 0;
+  std::size_t size = 0;
+  std::size_t bytes = 0;
 };
 
 class Pool : public MailFileQueue {
@@ -129,12 +129,13 @@ class Pool : public MailFileQueue {
   std::int64_t StopSeq() {
     if (stopSeq_ < 0) {
       const std::int64_t found = platform::InterruptedWork();
-      stopSeq_ = found > 0 ? found - 1 : cutSeq_;
-      for (const auto& entry : entries_) {
-        if (found == 0 && entry->taken && !entry->counted) {
-          stopSeq_ = entry->seq;
-          break;
-        }
+      if (found > 0) {
+        stopSeq_ = found - 1;
+      } else {
+        const auto cutting = std::find_if(entries_.begin(), entries_.end(), [](const auto& entry) {
+          return entry->taken && !entry->counted;
+        });
+        stopSeq_ = cutting != entries_.end() ? (*cutting)->seq : cutSeq_;
       }
     }
     return stopSeq_;
