@@ -52,8 +52,11 @@ class Output : public MessageSink {
 
 // A dry run: numbers and counts every message, and writes nothing.
 std::unique_ptr<Output> MakeListOutput(ExportReport& report);
-// Writes each message as it comes, under a temporary name, renamed into place.
-std::unique_ptr<Output> MakeSerialOutput(ExportReport& report);
+// Writes each message as it comes, under a temporary name, renamed into
+// place; a message file already in place with exactly the message's text is
+// left as it is. `newTarget` is the first level of the target made for this
+// run, if any (see TargetFolders).
+std::unique_ptr<Output> MakeSerialOutput(ExportReport& report, const std::string& newTarget = "");
 
 // What a run does with the messages it cuts: writes them; only counts them
 // (a dry run, which creates nothing in the target); or compares them with
@@ -83,8 +86,10 @@ class MailFileQueue {
 
 // `workers` threads doing a run of `kind`, cutting with `cut`. `tick` is
 // called in the walk's thread now and then while it waits for them.
+// `newTarget` as for MakeSerialOutput.
 std::unique_ptr<MailFileQueue> MakeWorkers(RunKind kind, int workers, ExportReport& report,
-                                           CutFunction cut, std::function<void()> tick);
+                                           CutFunction cut, std::function<void()> tick,
+                                           const std::string& newTarget = "");
 
 }  // namespace plenvar
 

@@ -102,7 +102,7 @@ class Pool : public MailFileQueue {
     entry->unit.mailFile = ++mailFiles_;
     entry->unit.source = source;
     entry->unit.folder = targetFolder;
-    entry->unit.folderExists = job_->BeginFolder(targetFolder, &entry->unit.madeFolder);
+    job_->BeginFolder(entry->unit);
     Add(std::move(entry));
   }
 
@@ -322,7 +322,7 @@ class Pool::Sink : public MessageSink {
   void Opened(std::uint64_t size) override {
     handOver_ = job_.Works() && size >= kLarge;
     // Numbers known at once, or collected until they are.
-    if (job_.NeedsNumbers() && handOver_) {
+    if (job_.NeedsNumbers(entry_.unit) && handOver_) {
       std::unique_lock<std::mutex> lock(pool_.mutex_);
       pool_.WaitHelping(lock, [&] { return entry_.base >= 0; });
     }
@@ -338,7 +338,7 @@ class Pool::Sink : public MessageSink {
     } else if (handOver_) {
       HandOver(k, text, owner);
       return;
-    } else if (job_.NeedsNumbers()) {
+    } else if (job_.NeedsNumbers(entry_.unit)) {
       held_.append(text);
       heldEnds_.push_back(held_.size());
       return;  // a verify publishes once the numbers are known
@@ -360,12 +360,13 @@ class Pool::Sink : public MessageSink {
       pool_.WaitHelping(lock, [&] { return entry_.base >= 0; });
       lock.unlock();
       std::size_t from = 0;
-      for (std::size_t i = 0; i < heldEnds_.size(); ++i) {
+      for (std::size_t i = 0; i < heldEnds_.size() && !entry_.abandoned; ++i) {
         MessageOutcome& outcome = batch_.messages[i];
         const std::int64_t k = batch_.firstK + static_cast<std::int64_t>(i);
         job_.Work(entry_.unit, k, entry_.base + k,
                   std::string_view(held_).substr(from, heldEnds_[i] - from), outcome);
         outcome.worked = true;
+        if (!outcome.error.empty()) entry_.abandoned = true;
         from = heldEnds_[i];
       }
       lock.lock();
@@ -379,7 +380,7 @@ class Pool::Sink : public MessageSink {
     Task task;
     task.entry = &entry_;
     task.index = batch_.messages.size() - 1;
-    task.number = job_.NeedsNumbers() ? entry_.base + k : 0;
+    task.number = job_.NeedsNumbers(entry_.unit) ? entry_.base + k : 0;
     task.size = text.size();
     if (owner != nullptr) {
       // A large message: its buffer, rather than a copy.
@@ -516,8 +517,9 @@ void Pool::Commit(std::unique_lock<std::mutex>& lock) {
 }  // namespace
 
 std::unique_ptr<MailFileQueue> MakeWorkers(RunKind kind, int workers, ExportReport& report,
-                                           CutFunction cut, std::function<void()> tick) {
-  std::unique_ptr<Job> job = kind == RunKind::kExport ? MakeWriteJob()
+                                           CutFunction cut, std::function<void()> tick,
+                                           const std::string& newTarget) {
+  std::unique_ptr<Job> job = kind == RunKind::kExport ? MakeWriteJob(newTarget)
                              : kind == RunKind::kList ? MakeListJob()
                                                       : MakeVerifyJob();
   return std::make_unique<Pool>(workers, report, std::move(job), std::move(cut), std::move(tick));

@@ -20,6 +20,7 @@ struct MessageOutcome {
   bool worked = false;  // false: no work was done for it (a dry run; or after a failure)
   std::string error;    // why its work failed; empty when it went well
   FailureKind errorKind = kMessageNotWritten;
+  std::int64_t inPlace = 0;  // an export: the number whose file held it already
 };
 
 // One mail file of the walk, or one failure of the walk, in walk order.
@@ -27,6 +28,7 @@ struct Unit {
   std::int64_t mailFile = 0;  // its place among the walk's mail files, from 1; 0: a failure
   std::string source, folder;
   bool folderExists = false;
+  bool freshFolder = false;        // made by this run: it holds no earlier run's message file
   std::string madeFolder;          // the first level of its folder this run made for it, if any
   std::optional<Failure> failure;  // the walk's failure, or how the mail file ended
 };
@@ -37,14 +39,15 @@ struct Unit {
 class Job {
  public:
   virtual ~Job() = default;
-  // Whether Work runs at all, and whether it needs the message's number.
+  // Whether Work runs at all, and whether it needs the messages' numbers.
   virtual bool Works() const { return true; }
-  virtual bool NeedsNumbers() const { return false; }
-  // In the walk's thread, as a mail file is handed over: whether its folder
-  // exists (an export makes it, and tells in *made the first level it made).
-  virtual bool BeginFolder(const std::string& /*folder*/, std::string* /*made*/) { return true; }
+  virtual bool NeedsNumbers(const Unit& /*unit*/) const { return false; }
+  // In the walk's thread, as a mail file is handed over: its folder (an
+  // export makes it, and tells what it made).
+  virtual void BeginFolder(Unit& unit) { unit.folderExists = true; }
   // In any worker: message `k` (from 1) of `unit`, numbered `number` when the
-  // job needs numbers. Sets outcome.error when it fails.
+  // job needs numbers (then the number it gets unless a message before it
+  // fails to be written). Sets outcome.error when it fails.
   virtual void Work(const Unit& unit, std::int64_t k, std::int64_t number, std::string_view text,
                     MessageOutcome& outcome) = 0;
   // In walk order, one message at a time; `keep` is false for the messages of
@@ -58,7 +61,7 @@ class Job {
   virtual void Finish(Tally& tally) = 0;
 };
 
-std::unique_ptr<Job> MakeWriteJob();
+std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget);
 std::unique_ptr<Job> MakeListJob();
 std::unique_ptr<Job> MakeVerifyJob();
 

@@ -1,5 +1,6 @@
 // The one-writer output: each message is written as it is cut.
 #include "output/output.h"
+#include "output/same_file.h"
 #include "output/tally.h"
 #include "output/target_folders.h"
 #include "platform/platform.h"
@@ -10,12 +11,13 @@ namespace {
 
 class SerialOutput : public Output {
  public:
-  explicit SerialOutput(ExportReport& report) : tally_(report) {}
+  SerialOutput(ExportReport& report, const std::string& newTarget)
+      : tally_(report), folders_(newTarget) {}
 
   void BeginMailFile(const std::string& source, const std::string& targetFolder) override {
     source_ = source;
     folder_ = targetFolder;
-    folderExists_ = folders_.Ensure(targetFolder);
+    folderExists_ = folders_.Ensure(targetFolder, nullptr, &fresh_);
     ++mailFile_;
     k_ = 0;
   }
@@ -26,6 +28,11 @@ class SerialOutput : public Output {
     if (number == 0) return;  // the mail file ended at a message file not written
     if (!folderExists_) MakeLastFolderLevel(folder_);
     const std::string path = MessageFilePath(folder_, number);
+    // A rerun: what an earlier run wrote is left as it is, and counted.
+    if (!fresh_ && HoldsExactly(path, text) && platform::WriteOutKept(path)) {
+      tally_.Kept(number, text.size());
+      return;
+    }
     try {
       // The temporary name the workers use too: a rerun with any number of
       // them replaces every temporary file a killed run left.
@@ -54,13 +61,14 @@ class SerialOutput : public Output {
   TargetFolders folders_;
   std::string source_, folder_;
   bool folderExists_ = false;
+  bool fresh_ = false;                 // the folder is this run's: it holds no earlier run's file
   std::int64_t mailFile_ = 0, k_ = 0;  // the mail file's place in the walk; the message's in it
 };
 
 }  // namespace
 
-std::unique_ptr<Output> MakeSerialOutput(ExportReport& report) {
-  return std::make_unique<SerialOutput>(report);
+std::unique_ptr<Output> MakeSerialOutput(ExportReport& report, const std::string& newTarget) {
+  return std::make_unique<SerialOutput>(report, newTarget);
 }
 
 }  // namespace plenvar

@@ -9,6 +9,11 @@ void Tally::Written(std::int64_t number, std::size_t size) {
   bytes_ += static_cast<std::int64_t>(size);
 }
 
+void Tally::Kept(std::int64_t number, std::size_t size) {
+  Written(number, size);
+  ++report_.inPlace;
+}
+
 void Tally::NotWritten(const std::string& path, std::string reason, const std::string& mailFile) {
   abandoned_ = true;
   report_.Fail(plenvar::NotWritten(path, std::move(reason), mailFile));

@@ -20,6 +20,8 @@ class Tally {
   // still uses its number.
   std::int64_t Next() { return abandoned_ ? 0 : ++count_; }
   void Written(std::int64_t number, std::size_t size);
+  // A message whose file was found in place, with exactly its text.
+  void Kept(std::int64_t number, std::size_t size);
   void NotWritten(const std::string& path, std::string reason, const std::string& mailFile);
   bool Abandoned() const { return abandoned_; }
   void EndMailFile(const std::string& source, const std::string& targetFolder,

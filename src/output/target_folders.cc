@@ -49,18 +49,28 @@ void RemoveMadeFolders(std::string path, const std::string& firstMade) {
   }
 }
 
-bool TargetFolders::Ensure(const std::string& folder, std::string* made) {
+bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* fresh) {
   // A folder made or found once in this run is not checked again: on a store
   // of one message per mail file, checking every level of the path for every
   // file was six stat calls a message.
-  if (made_.count(folder) > 0) return true;
+  const auto known = made_.find(folder);
+  if (known != made_.end()) {
+    if (fresh != nullptr) *fresh = known->second;
+    return true;
+  }
+  std::string first;
   try {
-    const std::string first = EnsureFolderPath(folder);
-    if (made != nullptr) *made = first;
+    first = EnsureFolderPath(folder);
   } catch (const Error&) {
+    if (fresh != nullptr) *fresh = false;
     return false;  // the first message file fails to open unless it exists after all
   }
-  made_.insert(folder);
+  if (made != nullptr) *made = first;
+  // Made now, or below a level made now or by Main before the walk began.
+  const bool isNew = !first.empty() || (!newRoot_.empty() &&
+                                        (folder + "\\").compare(0, newRoot_.size(), newRoot_) == 0);
+  if (fresh != nullptr) *fresh = isNew;
+  made_.emplace(folder, isNew);
   order_.push_back(folder);
   return true;
 }

@@ -4,7 +4,7 @@
 #define PLENVAR_OUTPUT_TARGET_FOLDERS_H_
 
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "report/report.h"
@@ -23,16 +23,21 @@ void MakeLastFolderLevel(const std::string& folder);
 
 class TargetFolders {
  public:
+  // `newRoot`: the first level of the target that this run made before it
+  // began ("" when the target was there): every folder at or below it is new.
+  explicit TargetFolders(std::string newRoot = "") : newRoot_(std::move(newRoot)) {}
   // Makes `folder` with every missing level, once a run; false when it could
   // not, and then the first write into it reports why. *made, when given, is
-  // the first level it made (see EnsureFolderPath).
-  bool Ensure(const std::string& folder, std::string* made = nullptr);
+  // the first level it made (see EnsureFolderPath); *fresh, whether this run
+  // made the folder, which then holds no file but this run's.
+  bool Ensure(const std::string& folder, std::string* made = nullptr, bool* fresh = nullptr);
   // Puts every file and folder written on stable storage; failures go to the report.
   void Flush(ExportReport& report) const;
 
  private:
-  std::unordered_set<std::string> made_;  // known to exist
-  std::vector<std::string> order_;        // the same, in the order they were made
+  std::string newRoot_;
+  std::unordered_map<std::string, bool> made_;  // known to exist: whether this run made it
+  std::vector<std::string> order_;              // the same, in the order they were made
 };
 
 }  // namespace plenvar

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "output/pool.h"
+#include "output/same_file.h"
 #include "platform/platform.h"
 
 namespace plenvar {
@@ -28,23 +29,9 @@ void Compare(const std::string& path, std::string_view text, MessageOutcome* out
   outcome->errorKind = kMessageDiffers;
   // Only as far as both go: a size that differs is a difference already, and
   // the read that would return 0 at the end is one system call a file saved.
-  const std::size_t both =
-      static_cast<std::size_t>(std::min<std::uint64_t>(file.size, text.size()));
-  const std::size_t blockSize = std::min<std::size_t>(both, std::size_t{256} << 10);
-  const std::unique_ptr<char[]> block(new char[blockSize]);
   std::size_t at = 0;
   try {
-    while (at < both) {
-      const std::size_t n = platform::ReadBlock(file, block.get(), std::min(blockSize, both - at));
-      if (n == 0) break;  // shorter than when it was opened
-      const std::size_t same =
-          static_cast<std::size_t>(std::mismatch(block.get(), block.get() + n,
-                                                 text.begin() + static_cast<std::ptrdiff_t>(at))
-                                       .first -
-                                   block.get());
-      at += same;
-      if (same < n) break;
-    }
+    at = MatchingBytes(file, text, static_cast<std::size_t>(file.size));
   } catch (const Error& e) {
     outcome->error = e.reason;
   }
@@ -58,7 +45,7 @@ void Compare(const std::string& path, std::string_view text, MessageOutcome* out
 
 class VerifyJob : public Job {
  public:
-  bool NeedsNumbers() const override { return true; }
+  bool NeedsNumbers(const Unit&) const override { return true; }
 
   void Work(const Unit& unit, std::int64_t, std::int64_t number, std::string_view text,
             MessageOutcome& outcome) override {

@@ -63,6 +63,10 @@ void WriteNewFile(const std::string& path, std::string_view data);
 void RenameReplacing(const std::string& from, const std::string& to);
 // Removes a file; quiet when there is none.
 void RemoveFile(const std::string& path);
+// A file a run keeps as it found it, which a run killed before its flush may
+// have written: puts its data on its way to stable storage as a written
+// file's is, so that FlushFileSystem covers it too; false when it cannot.
+bool WriteOutKept(const std::string& path);
 
 // A file written front to back, such as a log.
 struct OutputFile {

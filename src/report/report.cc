@@ -58,8 +58,9 @@ void EndRunLog(ExportReport& report) {
   for (const std::int64_t count : report.counts) line += "\t" + std::to_string(count);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - log.started;
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "\t%.3f\n", elapsed.count());
-  log.pending += line + seconds;
+  std::snprintf(seconds, sizeof seconds, "\t%.3f\t", elapsed.count());
+  // Last, so that every field before it keeps its place.
+  log.pending += line + seconds + std::to_string(report.inPlace) + "\n";
   FlushRunLog(log);
   // A message file renamed over the log, or anyone removing it, takes its
   // lines with it: the run must not claim them written.

@@ -55,6 +55,9 @@ struct ExportReport {
   std::int64_t mailFiles = 0;
   std::int64_t messages = 0;
   std::int64_t bytes = 0;
+  // Of the messages, those whose message file a rerun found already in place,
+  // with exactly its text, and left as it was.
+  std::int64_t inPlace = 0;
   // The signal that stopped the run before the walk was done; 0 when none did.
   int interrupted = 0;
   RunLog* log = nullptr;  // every failure and mail file goes there too

@@ -39,12 +39,17 @@ const char kHelpText[] =
 
 platform::Notice CompletionNotice(const ExportReport& report, std::string_view run) {
   const std::string done = std::string(run) + " Completed";
-  // A dry run tells what an export would write, a verify what it compared.
-  const std::string totals = run == "Export"
-                                 ? ""
-                                 : "\r\nMail files: " + std::to_string(report.mailFiles) +
-                                       "\r\nMessages: " + std::to_string(report.messages) +
-                                       "\r\nBytes: " + std::to_string(report.bytes);
+  // A dry run tells what an export would write, a verify what it compared;
+  // an export that found message files in place, what it wrote and kept.
+  std::string totals;
+  if (run != "Export") {
+    totals = "\r\nMail files: " + std::to_string(report.mailFiles) +
+             "\r\nMessages: " + std::to_string(report.messages) +
+             "\r\nBytes: " + std::to_string(report.bytes);
+  } else if (report.inPlace > 0) {
+    totals = "\r\nMessage files written: " + std::to_string(report.messages - report.inPlace) +
+             "\r\nMessage files already in place: " + std::to_string(report.inPlace);
+  }
   if (report.total == 0) return {done + totals, "Done", platform::kIconInformation};
   std::string text = done + " with errors";
   for (int kind = 0; kind < kFailureKinds; ++kind) {
@@ -192,6 +197,7 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
     LogRun(*log, PLENVAR_VERSION, mode, sourceDirectory, targetDirectory, fileMask, writers);
     options.log = log.get();
   }
+  options.targetMade = made;
   const Selection selection{sourceDirectory, targetDirectory, fileMask, log ? logPath : ""};
   const bool silent = commandLine.find("/SILENT") != std::string::npos;
   std::unique_ptr<ProgressLine> progress;

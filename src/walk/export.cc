@@ -93,14 +93,15 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options)
   }
   if (options.writers == 1 && options.kind != RunKind::kVerify) {
     // The plain sequential program: cut and write (or count) as it comes.
-    const std::unique_ptr<Output> output =
-        options.kind == RunKind::kList ? MakeListOutput(report) : MakeSerialOutput(report);
+    const std::unique_ptr<Output> output = options.kind == RunKind::kList
+                                               ? MakeListOutput(report)
+                                               : MakeSerialOutput(report, options.targetMade);
     Exporter exporter(*output, cut, tick);
     report.folders = WalkStore(selection, exporter);
     output->Finish();
   } else {
     const std::unique_ptr<MailFileQueue> queue =
-        MakeWorkers(options.kind, options.writers, report, cut, tick);
+        MakeWorkers(options.kind, options.writers, report, cut, tick, options.targetMade);
     HandingOver handingOver(*queue);
     report.folders = WalkStore(selection, handingOver);
     queue->Finish();

@@ -64,6 +64,10 @@ struct ExportOptions {
   int writers = 1;
   RunKind kind = RunKind::kExport;
   RunLog* log = nullptr;  // the "/LOG:" file, open
+  // The first level of the target that was made for this run ("" when the
+  // target was there before): no folder at or below it holds an earlier run's
+  // message files, so none is looked for there.
+  std::string targetMade;
   // Called in the walk's thread now and then: after each message with one
   // writer, after each mail file handed over and while waiting with several.
   std::function<void(const Progress&)> onProgress;

@@ -394,7 +394,7 @@ TEST(PlenvarTest, DryRunAndLog) {
   EXPECT_EQ(p.err,
             "Export Completed with errors\nLog files that could not be written: 1\n"
             "out/anna/000000000000000003.MAI: replaced or removed during the run (its lines are "
-            "lost)\n");
+            "lost)\nMessage files written: 1\nMessage files already in place: 4\n");
 }
 
 // The progress line shows only on a terminal, and never with /SILENT; it is
@@ -647,6 +647,89 @@ TEST(PlenvarTest, InterruptedRunsEndCleanlyAndARerunCompletesThem) {
       p = RunPlenvar(dir, args);
       EXPECT_EQ(p.status, 0) << what << p.err;
       EXPECT_EQ(ReadTree(dir.path / "out"), kExported) << what;
+      // The sent message was in place; a killed run may have written more.
+      if (fault[4] == ':') {
+        EXPECT_EQ(p.out,
+                  "Export Completed\nMessage files written: 3\n"
+                  "Message files already in place: 1\n")
+            << what;
+      }
+    }
+  }
+}
+
+// A rerun finishes the job: a message file already in place with exactly its
+// text is left as it is and counted; anything else is handled as by a first run.
+TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
+  using Path = const std::filesystem::path&;
+  const std::string anna = "out/anna/000000000000000002.MAI",
+                    bob = "out/bob/000000000000000004.MAI";
+  const auto folderAt = [](const std::string& name) {
+    return [name](Path d) {
+      std::filesystem::remove(d / name);
+      std::filesystem::create_directory(d / name);
+    };
+  };
+  Tree folderAtBob = kExported, folderAtAnna = kExported;
+  folderAtBob.erase("bob/000000000000000004.MAI");
+  folderAtBob["bob/000000000000000004.MAI/"] = "";
+  // The rest of anna's inbox is not exported, so bob's message is number 3;
+  // the 4 of the run before stays.
+  folderAtAnna.erase("anna/000000000000000002.MAI");
+  folderAtAnna["anna/000000000000000002.MAI/"] = "";
+  folderAtAnna["bob/000000000000000003.MAI"] = kExported.at("bob/000000000000000004.MAI");
+  const std::string notWritten = "Message files that could not be written: 1\nout/";
+  const struct {
+    const char* what;
+    std::function<void(Path)> change;  // to a complete export
+    int written, inPlace;
+    std::string failure;  // the notice's lines for it, if any
+    const Tree& tree;
+  } cases[] = {
+      {"complete", nullptr, 0, 4, "", kExported},
+      {"half", [](Path d) { std::filesystem::remove_all(d / "out/bob"); }, 1, 3, "", kExported},
+      {"one changed", [&](Path d) { testing::WriteFile(d / bob, "Date: Thu\r\n"); }, 1, 3, "",
+       kExported},
+      {"one cut short", [&](Path d) { std::filesystem::resize_file(d / bob, 10); }, 1, 3, "",
+       kExported},
+      {"a leftover temporary file",
+       [&](Path d) {
+         std::filesystem::rename(d / bob, d / "out/bob/000000000000000003-1.MAI.tmp");
+       },
+       1, 3, "", kExported},
+      {"a folder in its place", folderAt(bob), 0, 3,
+       notWritten + "bob/000000000000000004.MAI: Is a directory (the rest of "
+                    "store/bob/inbox.msg was not exported)\n",
+       folderAtBob},
+      {"a folder in place of an earlier one", folderAt(anna), 1, 1,
+       notWritten + "anna/000000000000000002.MAI: Is a directory (the rest of "
+                    "store/anna/inbox.msg was not exported)\n",
+       folderAtAnna},
+  };
+  for (const char* threads : {"/MT:1", "/MT:4"}) {
+    for (const auto& c : cases) {
+      const std::string what = c.what + std::string(" with ") + threads;
+      TempDir dir;
+      MakeTree(dir.path / "store", kStore);
+      const std::vector<std::string> args = {"/S:store", "/T:out", "/M:*.msg", threads};
+      ASSERT_EQ(RunPlenvar(dir, args).status, 0) << what;
+      if (c.change) c.change(dir.path);
+      std::vector<std::string> again = args;
+      again.push_back("/LOG:run.log");
+      const Process p = RunPlenvar(dir, again);
+      const std::string counts = "Message files written: " + std::to_string(c.written) +
+                                 "\nMessage files already in place: " + std::to_string(c.inPlace) +
+                                 "\n";
+      if (c.failure.empty()) {
+        EXPECT_EQ(p.status, 0) << what;
+        EXPECT_EQ(p.out, "Export Completed\n" + counts) << what;
+      } else {
+        EXPECT_EQ(p.status, 1) << what;
+        EXPECT_EQ(p.err, "Export Completed with errors\n" + c.failure + counts) << what;
+      }
+      EXPECT_EQ(ReadTree(dir.path / "out"), c.tree) << what;
+      const std::string log = ReadFile(dir.path / "run.log");
+      EXPECT_NE(log.rfind("\t" + std::to_string(c.inPlace) + "\n"), std::string::npos) << log;
     }
   }
 }

@@ -31,7 +31,7 @@ TEST(OutputTest, NamesByEighteenDigits) {
 // writes nothing.
 TEST(OutputTest, EveryOutputNumbersAndReportsAlike) {
   const std::function<std::unique_ptr<Output>(ExportReport&)> outputs[] = {
-      MakeListOutput, MakeSerialOutput,
+      MakeListOutput, [](ExportReport& r) { return MakeSerialOutput(r); },
       [](ExportReport& r) { return testing::WorkersAsOutput(2, r); },
       [](ExportReport& r) { return testing::WorkersAsOutput(7, r); }};
   for (std::size_t which = 0; which < std::size(outputs); ++which) {

@@ -247,6 +247,15 @@ void RenameReplacing(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) { DeleteFileW(SystemPath(path).c_str()); }
 
+bool WriteOutKept(const std::string& path) {
+  HANDLE handle = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool done = PutOnDisk(handle) == 0;
+  CloseHandle(handle);
+  return done;
+}
+
 namespace {
 
 // Whether the open file begins with `signature`.

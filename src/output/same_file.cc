@@ -1,0 +1,59 @@
+#include "output/same_file.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace plenvar {
+
+std::size_t MatchingBytes(platform::InputFile& file, std::string_view text, std::size_t limit) {
+  limit = std::min(limit, text.size());
+  const std::size_t blockSize = std::min<std::size_t>(limit, std::size_t{256} << 10);
+  const std::unique_ptr<char[]> block(new char[blockSize]);
+  std::size_t at = 0;
+  while (at < limit) {
+    const std::size_t n = platform::ReadBlock(file, block.get(), std::min(blockSize, limit - at));
+    if (n == 0) break;  // shorter than when it was opened
+    const std::size_t same = static_cast<std::size_t>(
+        std::mismatch(block.get(), block.get() + n, text.begin() + static_cast<std::ptrdiff_t>(at))
+            .first -
+        block.get());
+    at += same;
+    if (same < n) break;
+  }
+  return at;
+}
+
+bool HoldsExactly(const std::string& path, std::string_view text) {
+  platform::InputFile file;
+  bool same = false;
+  try {
+    platform::OpenForReading(path, &file);
+    same = file.size == text.size() && MatchingBytes(file, text, text.size()) == text.size();
+  } catch (const Error&) {
+    same = false;
+  }
+  platform::Close(file);
+  return same;
+}
+
+std::string ReadWhole(const std::string& path) {
+  platform::InputFile file;
+  platform::OpenForReading(path, &file);
+  std::string text;
+  try {
+    text.resize(static_cast<std::size_t>(file.size));
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t n = platform::ReadBlock(file, text.data() + at, text.size() - at);
+      if (n == 0) throw Error(path, "shorter than when it was opened");
+      at += n;
+    }
+  } catch (...) {
+    platform::Close(file);
+    throw;
+  }
+  platform::Close(file);
+  return text;
+}
+
+}  // namespace plenvar

@@ -1,0 +1,27 @@
+// What a file in the target already holds, against a message.
+#ifndef PLENVAR_OUTPUT_SAME_FILE_H_
+#define PLENVAR_OUTPUT_SAME_FILE_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace plenvar {
+
+// How many bytes from where the open file stands equal those of `text`,
+// reading at most `limit`; throws Error when a read fails.
+std::size_t MatchingBytes(platform::InputFile& file, std::string_view text, std::size_t limit);
+
+// Whether a regular file at `path` holds exactly `text`; false when there is
+// none, or it cannot be read. A file of another size is not read: on a store
+// of small messages the open, its fstat and one read are the whole cost.
+bool HoldsExactly(const std::string& path, std::string_view text);
+
+// The whole text of the file at `path`; throws Error.
+std::string ReadWhole(const std::string& path);
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_OUTPUT_SAME_FILE_H_
