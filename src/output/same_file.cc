@@ -1,22 +1,28 @@
 #include "output/same_file.h"
 
 #include <algorithm>
-#include <memory>
+#include <cstring>
 
 namespace plenvar {
 
 std::size_t MatchingBytes(platform::InputFile& file, std::string_view text, std::size_t limit) {
   limit = std::min(limit, text.size());
-  const std::size_t blockSize = std::min<std::size_t>(limit, std::size_t{256} << 10);
-  const std::unique_ptr<char[]> block(new char[blockSize]);
+  // On the stack: a block from the heap for every message of 128 KiB or more
+  // was memory mapped afresh each time, and its pages touched anew.
+  char block[64 << 10];
   std::size_t at = 0;
   while (at < limit) {
-    const std::size_t n = platform::ReadBlock(file, block.get(), std::min(blockSize, limit - at));
+    const std::size_t n = platform::ReadBlock(file, block, std::min(sizeof block, limit - at));
     if (n == 0) break;  // shorter than when it was opened
+    // memcmp first: std::mismatch goes a byte at a time, and was a fifth of
+    // a rerun's time on the mailbox store.
+    if (std::memcmp(block, text.data() + at, n) == 0) {
+      at += n;
+      continue;
+    }
     const std::size_t same = static_cast<std::size_t>(
-        std::mismatch(block.get(), block.get() + n, text.begin() + static_cast<std::ptrdiff_t>(at))
-            .first -
-        block.get());
+        std::mismatch(block, block + n, text.begin() + static_cast<std::ptrdiff_t>(at)).first -
+        block);
     at += same;
     if (same < n) break;
   }

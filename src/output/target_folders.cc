@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "output/message_names.h"
 #include "platform/platform.h"
 
 namespace plenvar {
@@ -49,6 +50,23 @@ void RemoveMadeFolders(std::string path, const std::string& firstMade) {
   }
 }
 
+namespace {
+
+bool HoldsMessageFiles(const std::string& folder) {
+  try {
+    const platform::Folder listing = platform::OpenFolder(folder);
+    std::int64_t number = 0;
+    return std::any_of(listing.files.begin(), listing.files.end(),
+                       [&](const platform::Entry& file) {
+                         return KindOfName(file.name, &number) == NameKind::kMessageFile;
+                       });
+  } catch (const Error&) {
+    return true;  // unknown: look for each file
+  }
+}
+
+}  // namespace
+
 bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* fresh) {
   // A folder made or found once in this run is not checked again: on a store
   // of one message per mail file, checking every level of the path for every
@@ -66,9 +84,13 @@ bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* f
     return false;  // the first message file fails to open unless it exists after all
   }
   if (made != nullptr) *made = first;
-  // Made now, or below a level made now or by Main before the walk began.
-  const bool isNew = !first.empty() || (!newRoot_.empty() &&
-                                        (folder + "\\").compare(0, newRoot_.size(), newRoot_) == 0);
+  // Made now, or below a level made now or by Main before the walk began, or
+  // holding no message file yet (a killed run makes folders ahead of what it
+  // writes): nothing there to look for.
+  const bool isNew =
+      !first.empty() ||
+      (!newRoot_.empty() && (folder + "\\").compare(0, newRoot_.size(), newRoot_) == 0) ||
+      !HoldsMessageFiles(folder);
   if (fresh != nullptr) *fresh = isNew;
   made_.emplace(folder, isNew);
   order_.push_back(folder);
