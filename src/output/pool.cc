@@ -84,6 +84,13 @@ struct Task {
   std::size_t bytes = 0;
 };
 
+// What a worker keeps from one mail file to the next: the messages it holds
+// until their numbers are known.
+struct Held {
+  std::string texts;
+  std::vector<std::size_t> ends;
+};
+
 class Pool : public MailFileQueue {
  public:
   Pool(int workers, ExportReport& report, std::unique_ptr<Job> job, CutFunction cut,
@@ -266,13 +273,6 @@ class Pool : public MailFileQueue {
     return true;
   }
 
-  // What a worker keeps from one mail file to the next: the messages it holds
-  // until their numbers are known.
-  struct Held {
-    std::string texts;
-    std::vector<std::size_t> ends;
-  };
-
   void Cut(Entry& entry, int worker, Held& held, std::unique_lock<std::mutex>& lock);
   void Publish(Entry& entry, Batch batch, std::vector<Task>* tasks, std::size_t bytes,
                std::unique_lock<std::mutex>& lock);
@@ -320,9 +320,9 @@ class Pool : public MailFileQueue {
 class Pool::Sink : public MessageSink {
  public:
   Sink(Pool& pool, Entry& entry, Held& held)
-      : pool_(pool), entry_(entry), job_(*pool.job_), held_(held.texts), heldEnds_(held.ends) {
-    held_.clear();
-    heldEnds_.clear();
+      : pool_(pool), entry_(entry), job_(*pool.job_), held_(held) {
+    held_.texts.clear();
+    held_.ends.clear();
   }
 
   bool Stopping() override {
@@ -339,7 +339,7 @@ class Pool::Sink : public MessageSink {
     std::unique_lock<std::mutex> lock(pool_.mutex_);
     if (handOver_) pool_.WaitHelping(lock, [&] { return entry_.base >= 0; });
     base_ = entry_.base;
-    if (base_ < 0) held_.reserve(static_cast<std::size_t>(size));
+    if (base_ < 0) held_.texts.reserve(static_cast<std::size_t>(size));
   }
 
   void Message(std::string_view text, std::string* owner) override {
@@ -353,8 +353,8 @@ class Pool::Sink : public MessageSink {
       HandOver(k, text, owner);
       return;
     } else if (job_.NeedsNumbers(entry_.unit) && base_ < 0) {
-      held_.append(text);
-      heldEnds_.push_back(held_.size());
+      held_.texts.append(text);
+      held_.ends.push_back(held_.texts.size());
       return;  // published once the numbers are known
     } else {
       job_.Work(entry_.unit, k, base_ < 0 ? 0 : base_ + k, text, outcome);
@@ -370,18 +370,18 @@ class Pool::Sink : public MessageSink {
     entry_.messages += static_cast<std::int64_t>(batch_.messages.size());
     entry_.counted = true;
     pool_.AdvanceBases();
-    if (!heldEnds_.empty()) {
+    if (!held_.ends.empty()) {
       pool_.WaitHelping(lock, [&] { return entry_.base >= 0; });
       lock.unlock();
       std::size_t from = 0;
-      for (std::size_t i = 0; i < heldEnds_.size() && !entry_.abandoned; ++i) {
+      for (std::size_t i = 0; i < held_.ends.size() && !entry_.abandoned; ++i) {
         MessageOutcome& outcome = batch_.messages[i];
         const std::int64_t k = batch_.firstK + static_cast<std::int64_t>(i);
         job_.Work(entry_.unit, k, entry_.base + k,
-                  std::string_view(held_).substr(from, heldEnds_[i] - from), outcome);
+                  std::string_view(held_.texts).substr(from, held_.ends[i] - from), outcome);
         outcome.worked = true;
         if (!outcome.error.empty()) entry_.abandoned = true;
-        from = heldEnds_[i];
+        from = held_.ends[i];
       }
       lock.lock();
     }
@@ -440,8 +440,7 @@ class Pool::Sink : public MessageSink {
   // Messages until their numbers are known: the worker's buffers, whose pages
   // are touched already (first touching fresh memory for every mail file cost
   // a rerun 70 % more CPU than one thread).
-  std::string& held_;
-  std::vector<std::size_t>& heldEnds_;
+  Held& held_;
 };
 
 void Pool::Cut(Entry& entry, int worker, Held& held, std::unique_lock<std::mutex>& lock) {
