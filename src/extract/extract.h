@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/error.h"
 #include "extract/line_reader.h"
 #include "output/output.h"
-#include "platform/platform.h"  // Error
 
 namespace plenvar {
 

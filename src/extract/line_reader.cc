@@ -14,14 +14,14 @@ void OpenLines(const std::string& path, LineReader* reader, ReadBuffer* buffer) 
     buffer->size = ReadBlockSize;
   }
   reader->block = buffer->data.get();
-  reader->block_size = buffer->size;
-  reader->cr_pending = reader->in_line = reader->at_end = false;
+  reader->blockSize = buffer->size;
+  reader->crPending = reader->inLine = reader->atEnd = false;
   reader->ends = LineReader::kUnknown;
 }
 
 namespace {
 
-// LF line ends: a CR goes before every LF that lacks one. reader.cr_pending
+// LF line ends: a CR goes before every LF that lacks one. reader.crPending
 // says whether the byte before the block was a CR.
 void AppendLfLines(LineReader& reader, const char* const begin, const char* const end,
                    std::string* text) {
@@ -30,34 +30,33 @@ void AppendLfLines(LineReader& reader, const char* const begin, const char* cons
     const char* lf =
         static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
     if (lf == nullptr) break;
-    if (!(lf == begin ? reader.cr_pending : lf[-1] == '\r')) {
+    if (!(lf == begin ? reader.crPending : lf[-1] == '\r')) {
       text->append(run, static_cast<std::size_t>(lf - run)).push_back('\r');
       run = lf;
     }
     p = lf + 1;
   }
   text->append(run, static_cast<std::size_t>(end - run));
-  reader.cr_pending = end[-1] == '\r';
-  reader.in_line = end[-1] != '\n';
+  reader.crPending = end[-1] == '\r';
+  reader.inLine = end[-1] != '\n';
 }
 
 }  // namespace
 
 bool ReadLines(LineReader& reader, std::string* text) {
-  if (reader.at_end) return false;
+  if (reader.atEnd) return false;
   // All it held when opened is read: if it is still as it was, that is its
   // end, and the read that would say so is one system call a mail file saved
   // (a tenth of them on a store of small files). If it grew, read on.
   const bool done =
-      reader.file.bytes_read == reader.file.size && !platform::ChangedSinceOpened(reader.file);
-  reader.unchanged_at_size = done;
-  const std::size_t n =
-      done ? 0 : platform::ReadBlock(reader.file, reader.block, reader.block_size);
+      reader.file.bytesRead == reader.file.size && !platform::ChangedSinceOpened(reader.file);
+  reader.unchangedAtSize = done;
+  const std::size_t n = done ? 0 : platform::ReadBlock(reader.file, reader.block, reader.blockSize);
   if (n == 0) {
-    reader.at_end = true;  // the file stays open so that a change can still be seen
-    if (!reader.cr_pending && !reader.in_line) return false;
+    reader.atEnd = true;  // the file stays open so that a change can still be seen
+    if (!reader.crPending && !reader.inLine) return false;
     text->append("\r\n");
-    reader.cr_pending = reader.in_line = false;
+    reader.crPending = reader.inLine = false;
     return true;
   }
   const char* p = reader.block;
@@ -69,7 +68,7 @@ bool ReadLines(LineReader& reader, std::string* text) {
     if (cr == nullptr && lf == nullptr) {
       // No line end yet: the text is the same whichever kind comes.
       text->append(p, n);
-      reader.in_line = true;
+      reader.inLine = true;
       return true;
     }
     reader.ends = lf != nullptr ? LineReader::kLf : LineReader::kCr;
@@ -78,11 +77,11 @@ bool ReadLines(LineReader& reader, std::string* text) {
     AppendLfLines(reader, p, end, text);
     return true;
   }
-  if (reader.cr_pending) {
+  if (reader.crPending) {
     // The CR that ended the last block was a line end, with its LF or alone.
     text->append("\r\n");
-    reader.cr_pending = false;
-    reader.in_line = false;
+    reader.crPending = false;
+    reader.inLine = false;
     if (*p == '\n') ++p;
   }
   // Input with CR LF line ends goes out in one append; only a lone CR splits
@@ -94,7 +93,7 @@ bool ReadLines(LineReader& reader, std::string* text) {
     if (cr == nullptr) break;
     if (cr + 1 == end) {
       text->append(run, static_cast<std::size_t>(cr - run));
-      reader.cr_pending = true;
+      reader.crPending = true;
       return true;
     }
     p = cr + 1;
@@ -108,13 +107,13 @@ bool ReadLines(LineReader& reader, std::string* text) {
   }
   if (run < end) {
     text->append(run, static_cast<std::size_t>(end - run));
-    reader.in_line = !(end - run >= 2 && end[-2] == '\r' && end[-1] == '\n');
+    reader.inLine = !(end - run >= 2 && end[-2] == '\r' && end[-1] == '\n');
   }
   return true;
 }
 
 bool ChangedWhileRead(const LineReader& reader) {
-  return !reader.unchanged_at_size && platform::ChangedSinceOpened(reader.file);
+  return !reader.unchangedAtSize && platform::ChangedSinceOpened(reader.file);
 }
 
 }  // namespace plenvar

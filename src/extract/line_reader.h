@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace plenvar {
 
@@ -36,14 +36,14 @@ struct LineReader {
   platform::InputFile file;
   ReadBuffer own;  // the block, unless the caller lends one
   char* block = nullptr;
-  std::size_t block_size = 0;
+  std::size_t blockSize = 0;
   enum Ends { kUnknown, kCr, kLf } ends = kUnknown;  // until the first CR or LF
-  bool cr_pending = false;  // the last block ended in a CR; its LF may follow
-  bool in_line = false;     // text of a line is out without its line end yet
-  bool at_end = false;
+  bool crPending = false;  // the last block ended in a CR; its LF may follow
+  bool inLine = false;     // text of a line is out without its line end yet
+  bool atEnd = false;
   // Whether the file was found unchanged once all it held when opened was
   // read: then it is at its end without the read that would return 0.
-  bool unchanged_at_size = false;
+  bool unchangedAtSize = false;
 
   LineReader() = default;
   LineReader(const LineReader&) = delete;

@@ -70,8 +70,8 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, C
     // Once a block, not once a line: a stop asked for is seen within 256 KiB.
     if (sink.Stopping()) throw Error(path, "interrupted before its end");
     if (counts != nullptr) {
-      counts->bytes += static_cast<std::int64_t>(reader.file.bytes_read - counted);
-      counted = reader.file.bytes_read;
+      counts->bytes += static_cast<std::int64_t>(reader.file.bytesRead - counted);
+      counted = reader.file.bytesRead;
     }
     const char* text = work.data();
     // The one character that only line ends hold: their CR, or with LF line
@@ -105,7 +105,7 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, C
           // What follows the message moves out first: the buffer is the sink's.
           rest.clear();
           const std::uint64_t unread =
-              reader.file.size - std::min(reader.file.size, reader.file.bytes_read);
+              reader.file.size - std::min(reader.file.size, reader.file.bytesRead);
           MakeRoom(&rest, work.size() - next + unread + 2);
           rest.append(work, next, std::string::npos);
           handOver(message, &work);
@@ -134,7 +134,7 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, C
     handOver(message, message.size() < kOffered ? nullptr : &work);
   }
   if (counts != nullptr)
-    counts->bytes += static_cast<std::int64_t>(reader.file.bytes_read - counted);
+    counts->bytes += static_cast<std::int64_t>(reader.file.bytesRead - counted);
   return ChangedWhileRead(reader);
 }
 

@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "output/message_names.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "report/report.h"
 
 namespace plenvar {

@@ -23,7 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/folders.h"
+#include "platform/process.h"
 
 namespace plenvar {
 

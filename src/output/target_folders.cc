@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "output/message_names.h"
-#include "platform/platform.h"
+#include "platform/folders.h"
 
 namespace plenvar {
 

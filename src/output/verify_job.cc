@@ -8,7 +8,8 @@
 
 #include "output/pool.h"
 #include "output/same_file.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/folders.h"
 
 namespace plenvar {
 

@@ -3,7 +3,8 @@
 #include "output/pool.h"
 #include "output/same_file.h"
 #include "output/target_folders.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 
 namespace plenvar {
 

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "report/run_log.h"
 
 namespace plenvar {

@@ -2,6 +2,9 @@
 
 #include <ctime>
 
+#include "base/text.h"
+#include "platform/process.h"
+
 namespace plenvar {
 
 namespace {
@@ -37,7 +40,7 @@ void LogLine(RunLog& log, std::initializer_list<std::string_view> fields) {
   bool first = true;
   for (std::string_view field : fields) {
     if (!first) log.pending.push_back('\t');
-    platform::AppendEscaped(field, &log.pending);
+    AppendEscaped(field, &log.pending);
     first = false;
   }
   log.pending.push_back('\n');

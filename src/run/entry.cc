@@ -1,5 +1,5 @@
 // The process entry: everything else is in Main, which tests call directly.
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "run/run.h"
 
 int main(int argc, char** argv) {

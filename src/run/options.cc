@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <thread>
 
 #include "run/run.h"
 
@@ -13,25 +14,56 @@ std::string ExtractBetween(std::string_view text, std::string_view startMarker,
   return std::string(text.substr(from, end == std::string_view::npos ? text.npos : end - from));
 }
 
-std::string GetParameter(std::string_view commandLine, std::string_view key) {
-  std::string value = ExtractBetween(commandLine, key, "/");
+namespace {
+
+// GetParameter's rules for a value: no double quotes, and no spaces at its
+// ends (the space character only; tabs stay).
+std::string CleanValue(std::string_view raw) {
+  std::string value(raw);
   value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
   const std::size_t first = value.find_first_not_of(' ');
   if (first == std::string::npos) return "";
   return value.substr(first, value.find_last_not_of(' ') - first + 1);
 }
 
-namespace {
+// 1 to 64 in one or two digits, else 0.
+int WritersFrom(const std::string& value) {
+  if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != value.npos)
+    return 0;
+  const int threads = std::stoi(value);
+  return threads >= 1 && threads <= 64 ? threads : 0;
+}
 
-struct Option {
+// One writer per core, up to 8.
+int DefaultWriters() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(cores < 8 ? cores : 8);
+}
+
+// Every option the program knows, and what it sets. A flag may be followed
+// by blanks only. `typed` is the key as the command line has it.
+struct OptionRow {
   std::string_view key;
   bool takesValue;
+  void (*apply)(Options& options, std::string_view typed, std::string&& value);
 };
-
-// Every option the program knows. A flag may be followed by blanks only.
-constexpr Option kOptions[] = {{"/S:", true},      {"/T:", true},     {"/M:", true},
-                               {"/MT:", true},     {"/LOG:", true},   {"/LIST", false},
-                               {"/VERIFY", false}, {"/SILENT", false}};
+constexpr OptionRow kOptions[] = {
+    {"/S:", true, [](Options& o, std::string_view, std::string&& v) { o.source = std::move(v); }},
+    {"/T:", true, [](Options& o, std::string_view, std::string&& v) { o.target = std::move(v); }},
+    {"/M:", true, [](Options& o, std::string_view, std::string&& v) { o.mask = std::move(v); }},
+    {"/MT:", true,
+     [](Options& o, std::string_view, std::string&& v) { o.writers = WritersFrom(v); }},
+    {"/LOG:", true,
+     [](Options& o, std::string_view, std::string&& v) {
+       o.logWanted = true;
+       o.log = std::move(v);
+     }},
+    {"/LIST", false, [](Options& o, std::string_view, std::string&&) { o.list = true; }},
+    {"/VERIFY", false, [](Options& o, std::string_view, std::string&&) { o.verify = true; }},
+    // In capitals only; written otherwise it is accepted and does nothing.
+    {"/SILENT", false,
+     [](Options& o, std::string_view typed, std::string&&) { o.silent = typed == "/SILENT"; }},
+};
 
 // Spaces, tabs and the double quotes that GetParameter drops.
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '"'; }
@@ -46,15 +78,14 @@ std::string Shown(std::string_view text) {
   return platform::Printable(platform::DisplayPath(std::string(text)));
 }
 
-}  // namespace
-
 const char kOptionList[] =
     "Options: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /VERIFY /LOG:file "
     "/SILENT";
 
 // Every "/" starts an option, since a value ends at the next one: so each
-// piece from a "/" up to the next must be one option, with its value.
-std::string CheckOptions(std::string_view commandLine) {
+// piece from a "/" up to the next must be one option, with its value, which
+// is what GetParameter would give for its key.
+std::string ReadWords(std::string_view commandLine, Options* options) {
   const std::size_t first = commandLine.find('/');
   const std::string_view outside = TrimBlanks(commandLine.substr(0, first));
   if (!outside.empty()) return "Text outside any option: " + Shown(outside) + "\r\n" + kOptionList;
@@ -80,8 +111,42 @@ std::string CheckOptions(std::string_view commandLine) {
     if (seen[which])
       return std::string(kOptions[which].key) + " given twice: give each option once.";
     seen[which] = true;
+    const OptionRow& option = kOptions[which];
+    option.apply(*options, word.substr(0, option.key.size()), CleanValue(rest));
   }
   return "";
+}
+
+Notice Refusal(std::string text) { return {std::move(text), "Error", kIconError}; }
+
+}  // namespace
+
+std::string GetParameter(std::string_view commandLine, std::string_view key) {
+  return CleanValue(ExtractBetween(commandLine, key, "/"));
+}
+
+std::string CheckOptions(std::string_view commandLine) {
+  Options ignored;
+  return ReadWords(commandLine, &ignored);
+}
+
+std::optional<Notice> ParseOptions(std::string_view commandLine, Options* options) {
+  options->writers = DefaultWriters();
+  // Before the specified checks: a slip of the keyboard must not be read as
+  // a missing folder, let alone run.
+  std::string wrong = ReadWords(commandLine, options);
+  if (!wrong.empty()) return Refusal(std::move(wrong));
+  if (options->source.empty() && options->target.empty())
+    return Notice{kUsageText, "Plenvar", kIconInformation};
+  if (options->mask.empty()) options->mask = "*.*";
+  if (options->target.empty()) return Refusal("/T:TargetDirectory parameter was not supplied.");
+  if (options->source.empty()) return Refusal("/S:SourceDirectory parameter was not supplied.");
+  if (options->writers == 0)
+    return Refusal("/MT:n must be a number of writer threads from 1 to 64.");
+  if (options->list && options->verify) return Refusal("/LIST and /VERIFY cannot go together.");
+  if (options->logWanted && options->log.empty())
+    return Refusal("/LOG:file parameter was not supplied.");
+  return std::nullopt;
 }
 
 }  // namespace plenvar

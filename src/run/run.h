@@ -4,10 +4,14 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "base/notice.h"
+#include "platform/folders.h"
+#include "report/run_log.h"
 #include "walk/walk.h"
 
 namespace plenvar {
@@ -29,9 +33,25 @@ std::string GetParameter(std::string_view commandLine, std::string_view key);
 // notice's text; empty when every word is one of the program's options.
 std::string CheckOptions(std::string_view commandLine);
 
-// The writer threads "/MT:n" asks for (1 to 64), one per core up to 8
-// without it, or 0 when its value is not such a number.
-int WriterThreads(const std::string& commandLine);
+// What the command line asks for, read once.
+struct Options {
+  std::string source, target, mask, log;
+  bool logWanted = false;
+  // "/MT:n" (1 to 64), one per core up to 8 without it, 0 when its value is
+  // not such a number.
+  int writers = 0;
+  bool list = false, verify = false;
+  bool silent = false;  // "/SILENT", in capitals
+  RunKind Kind() const {
+    return list ? RunKind::kList : verify ? RunKind::kVerify : RunKind::kExport;
+  }
+};
+
+// Reads the command line into *options: every word against the table of
+// options, then the checks in their specified order (the usage notice, the
+// missing /T: and /S:), then the program's own. Returns the notice that
+// refuses the command line, or nothing when it can run.
+std::optional<Notice> ParseOptions(std::string_view commandLine, Options* options);
 
 extern const char kUsageText[];
 extern const char kHelpText[];     // for --help: every option, a line each
@@ -41,9 +61,9 @@ extern const char kVersionText[];  // "plenvar X.Y.Z"
 // what failed.
 // A dry run's notice says "List Completed", a verify's "Verify Completed";
 // both end with the totals.
-platform::Notice CompletionNotice(const ExportReport& report, std::string_view run = "Export");
+Notice CompletionNotice(const ExportReport& report, std::string_view run = "Export");
 
-using NoticeFunction = std::function<void(const platform::Notice&)>;
+using NoticeFunction = std::function<void(const Notice&)>;
 
 // The progress line of a run watched on a terminal.
 struct ProgressLine {
@@ -59,6 +79,18 @@ std::string FormatProgress(const StoreSize& total, const Progress& done, double 
                            std::size_t width = 0);
 // Redraws the line, at most ten times a second.
 void UpdateProgress(ProgressLine& line, const Progress& done);
+
+// What a run holds from its checks to its end.
+struct Prepared {
+  platform::FolderLock lock;  // on the target, unless a dry run
+  std::unique_ptr<RunLog> log;
+  std::string made;  // the first level of the target the run made, if any
+};
+// Checks the source, the target and the log without changing anything, then
+// makes and locks the target and opens the log; a refusal takes back the
+// target levels it made. Paths in *options become as the system takes them
+// ("~" expanded).
+std::optional<Notice> Prepare(Options& options, Prepared* prepared);
 
 // Runs the program for one command-line text; returns the exit status.
 int Main(const std::string& commandLine, const NoticeFunction& showNotice);

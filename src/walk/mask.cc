@@ -1,14 +1,15 @@
 #include <algorithm>
 
+#include "base/text.h"
 #include "walk/walk.h"
 
 namespace plenvar {
 
 std::size_t FindIgnoringCase(std::string_view text, std::string_view pattern, std::size_t from) {
   if (from > text.size()) return std::string_view::npos;
-  auto it = std::search(
-      text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), pattern.begin(), pattern.end(),
-      [](char a, char b) { return platform::AsciiUpper(a) == platform::AsciiUpper(b); });
+  auto it =
+      std::search(text.begin() + static_cast<std::ptrdiff_t>(from), text.end(), pattern.begin(),
+                  pattern.end(), [](char a, char b) { return AsciiUpper(a) == AsciiUpper(b); });
   return it == text.end() && !pattern.empty() ? std::string_view::npos
                                               : static_cast<std::size_t>(it - text.begin());
 }

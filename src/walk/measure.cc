@@ -1,3 +1,4 @@
+#include "platform/files.h"
 #include "walk/walk.h"
 
 namespace plenvar {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "output/output.h"
-#include "platform/platform.h"
+#include "platform/folders.h"
 #include "report/report.h"
 
 namespace plenvar {

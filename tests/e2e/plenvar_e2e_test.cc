@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "extract/extract.h"
+#include "platform/folders.h"
 #include "test_util.h"
 
 namespace plenvar {
@@ -41,7 +42,7 @@ struct Process {
 
 struct Faults {
   std::string fault;  // PLENVAR_FAULT for tests/e2e/fault_shim.cc
-  rlim_t file_size_limit = RLIM_INFINITY;
+  rlim_t fileSizeLimit = RLIM_INFINITY;
 };
 
 // Runs plenvar with args in folder cwd, under a 30-second timeout so that a
@@ -63,8 +64,8 @@ Process RunPlenvar(const TempDir& dir, const std::vector<std::string>& args,
       setenv("LD_PRELOAD", PLENVAR_FAULT_SHIM, 1);
       setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);  // the shim comes first
     }
-    if (faults.file_size_limit != RLIM_INFINITY) {
-      const rlimit limit{faults.file_size_limit, faults.file_size_limit};
+    if (faults.fileSizeLimit != RLIM_INFINITY) {
+      const rlimit limit{faults.fileSizeLimit, faults.fileSizeLimit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
       signal(SIGXFSZ, SIG_IGN);  // kept across exec: writes fail with EFBIG instead
     }
@@ -321,7 +322,7 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
       std::optional<Mounted> disk;
       if (full) {
         disk.emplace(dir.path / "out");
-        if (!disk->mounted) faults.file_size_limit = 64 * 1024;  // not root: a file size limit
+        if (!disk->mounted) faults.fileSizeLimit = 64 * 1024;  // not root: a file size limit
         errors.replace(errors.find("DISK"), 4,
                        disk->mounted ? "No space left on device" : "File too large");
       }

@@ -39,6 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(value.find('"') == std::string::npos, "GetParameter: a quote stayed");
   Check(value.empty() || (value.front() != ' ' && value.back() != ' '), "GetParameter: a space");
 
+  // A command line it runs names both folders and a mask.
+  plenvar::Options options;
+  if (!plenvar::ParseOptions(text, &options))
+    Check(!options.source.empty() && !options.target.empty() && !options.mask.empty() &&
+              options.writers >= 1 && options.writers <= 64,
+          "ParseOptions: ran without a folder, mask or writers");
   // A command line it accepts holds nothing but options.
   if (plenvar::CheckOptions(text).empty())
     Check(text.find_first_not_of(" \t\"") == text.npos ||

@@ -1,10 +1,11 @@
+#include "platform/files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <memory>
 
-#include "platform/platform.h"
+#include "platform/folders.h"
 #include "test_util.h"
 
 namespace plenvar::platform {
@@ -73,16 +74,6 @@ TEST(FilesTest, FilesLandWhereTheirPathsSay) {
   moved.erase("b/9");
   moved["b/13"] = "b\\13";
   EXPECT_EQ(testing::ReadTree(dir.path), moved);
-}
-
-TEST(FilesTest, OneHolderOfAFolderLockAtATime) {
-  TempDir dir;
-  auto first = std::make_unique<FolderLock>();
-  ASSERT_TRUE(LockFolder(dir.path.string(), first.get()));
-  FolderLock second;
-  EXPECT_FALSE(LockFolder(dir.path.string(), &second));
-  first.reset();
-  EXPECT_TRUE(LockFolder(dir.path.string(), &second));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
 // POSIX files and folders. The program's "\" separators become "/" here.
+#include "platform/files.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -8,8 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/folders.h"
 #include "platform/posix/posix.h"
+#include "platform/process.h"
 
 namespace plenvar::platform {
 
@@ -17,8 +20,6 @@ std::string NativePath(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;
 }
-
-std::string DisplayPath(std::string path) { return NativePath(std::move(path)); }
 
 Error SystemError(const std::string& path, int error) { return Error(path, std::strerror(error)); }
 
@@ -67,14 +68,14 @@ void OpenForReading(const std::string& path, InputFile* file) {
   file->path = path;
   file->size = static_cast<std::uint64_t>(st.st_size);
   file->modified = ModifiedNs(st);
-  file->bytes_read = 0;
+  file->bytesRead = 0;
 }
 
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
   for (;;) {
     ssize_t n = ::read(static_cast<int>(file.handle), buffer, size);
     if (n >= 0) {
-      file.bytes_read += static_cast<std::uint64_t>(n);
+      file.bytesRead += static_cast<std::uint64_t>(n);
       return static_cast<std::size_t>(n);
     }
     if (errno != EINTR) throw SystemError(file.path, errno);
@@ -94,7 +95,7 @@ bool ChangedSinceOpened(const InputFile& file) {
   struct stat st;
   if (::fstat(static_cast<int>(file.handle), &st) != 0) return true;
   return static_cast<std::uint64_t>(st.st_size) != file.size || ModifiedNs(st) != file.modified ||
-         file.bytes_read != file.size;
+         file.bytesRead != file.size;
 }
 
 namespace {
@@ -247,56 +248,12 @@ void AdviseLargeBuffer(char* data, std::size_t size) {
 #endif
 }
 
-void MakeFolder(const std::string& path) {
-  if (::mkdir(NativePath(path).c_str(), 0777) != 0) throw SystemError(path, errno);
-}
-
-bool RemoveFolder(const std::string& path) { return ::rmdir(NativePath(path).c_str()) == 0; }
-
-bool FolderExists(const std::string& path) {
-  struct stat st;
-  return !path.empty() && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool EntryIdOf(const std::string& path, FolderId* id) {
-  struct stat st;
-  if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0) return false;
-  *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-  return true;
-}
-
 bool FileSizeOf(const std::string& path, std::uint64_t* size) {
   struct stat st;
   const auto statAt = [&st](const Place& at) { return ::fstatat(at.folder, at.name, &st, 0); };
   if (AtPath(path, true, statAt) != 0 || !S_ISREG(st.st_mode)) return false;
   *size = static_cast<std::uint64_t>(st.st_size);
   return true;
-}
-
-bool FolderIdOf(const std::string& path, FolderId* id) {
-  struct stat st;
-  if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    return false;
-  *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-  return true;
-}
-
-// One syncfs for the whole file system rather than an fsync per message file:
-// on this machine's disk, 200 MB of message files took 0.3 s to flush this
-// way against several seconds file by file (bench/README.md). It writes out
-// the renames and new folders too, and reports a write-back error that
-// happened to any of them (Linux 5.8 and later).
-void FlushFileSystem(const std::string& folder) {
-  const int fd = ::open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw SystemError(folder, errno);
-#ifdef __linux__
-  const int error = ::syncfs(fd) == 0 ? 0 : errno;
-#else
-  ::sync();
-  const int error = ::fsync(fd) == 0 ? 0 : errno;
-#endif
-  ::close(fd);
-  if (error != 0) throw SystemError(folder, error);
 }
 
 }  // namespace plenvar::platform

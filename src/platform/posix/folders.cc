@@ -1,4 +1,6 @@
 // POSIX folder listing.
+#include "platform/folders.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,7 +10,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "platform/platform.h"
+#include "base/text.h"
 #include "platform/posix/posix.h"
 
 namespace plenvar::platform {
@@ -87,6 +89,50 @@ bool LockFolder(const std::string& path, FolderLock* lock) {
 
 FolderLock::~FolderLock() {
   if (handle >= 0) ::close(static_cast<int>(handle));
+}
+
+void MakeFolder(const std::string& path) {
+  if (::mkdir(NativePath(path).c_str(), 0777) != 0) throw SystemError(path, errno);
+}
+
+bool RemoveFolder(const std::string& path) { return ::rmdir(NativePath(path).c_str()) == 0; }
+
+bool FolderExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool EntryIdOf(const std::string& path, FolderId* id) {
+  struct stat st;
+  if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0) return false;
+  *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
+bool FolderIdOf(const std::string& path, FolderId* id) {
+  struct stat st;
+  if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return false;
+  *id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
+}
+
+// One syncfs for the whole file system rather than an fsync per message file:
+// on this machine's disk, 200 MB of message files took 0.3 s to flush this
+// way against several seconds file by file (bench/README.md). It writes out
+// the renames and new folders too, and reports a write-back error that
+// happened to any of them (Linux 5.8 and later).
+void FlushFileSystem(const std::string& folder) {
+  const int fd = ::open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw SystemError(folder, errno);
+#ifdef __linux__
+  const int error = ::syncfs(fd) == 0 ? 0 : errno;
+#else
+  ::sync();
+  const int error = ::fsync(fd) == 0 ? 0 : errno;
+#endif
+  ::close(fd);
+  if (error != 0) throw SystemError(folder, error);
 }
 
 }  // namespace plenvar::platform

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "base/error.h"
 
 namespace plenvar::platform {
 

@@ -1,4 +1,6 @@
 // POSIX command line, notices and the progress line.
+#include "platform/process.h"
+
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -9,9 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/platform.h"
+#include "base/text.h"
+#include "platform/posix/posix.h"
 
 namespace plenvar::platform {
+
+std::string DisplayPath(std::string path) { return NativePath(std::move(path)); }
 
 std::string ExpandHome(std::string path) {
   if (path != "~" && path.compare(0, 2, "~\\") != 0) return path;

@@ -1,10 +1,13 @@
 // Windows files.
+#include "platform/files.h"
+
 #include <windows.h>
 
 #include <atomic>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/folders.h"
+#include "platform/process.h"
 #include "platform/windows/win32.h"
 
 namespace plenvar::platform {
@@ -39,8 +42,6 @@ std::int64_t ModifiedOf(HANDLE handle) {
 }
 
 }  // namespace
-
-std::string DisplayPath(std::string path) { return path; }
 
 namespace {
 
@@ -83,7 +84,7 @@ void OpenForReading(const std::string& path, InputFile* file) {
   file->path = path;
   file->size = SizeOf(handle);
   file->modified = ModifiedOf(handle);
-  file->bytes_read = 0;
+  file->bytesRead = 0;
 }
 
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
@@ -95,7 +96,7 @@ std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
       throw Error(file.path, "another program has locked part of it");
     throw SystemError(file.path, error);
   }
-  file.bytes_read += n;
+  file.bytesRead += n;
   return n;
 }
 
@@ -111,7 +112,7 @@ void Close(InputFile& file) {
 bool ChangedSinceOpened(const InputFile& file) {
   const HANDLE handle = reinterpret_cast<HANDLE>(file.handle);
   return SizeOf(handle) != file.size || ModifiedOf(handle) != file.modified ||
-         file.bytes_read != file.size;
+         file.bytesRead != file.size;
 }
 
 // Durability as git's batch mode has it: each message file's data is written
@@ -351,10 +352,6 @@ void Close(OutputFile& file) {
 // Large pages on Windows need a privilege a migration tool should not ask for.
 void AdviseLargeBuffer(char*, std::size_t) {}
 
-void MakeFolder(const std::string& path) {
-  if (!CreateDirectoryW(SystemPath(path).c_str(), nullptr)) throw SystemError(path, GetLastError());
-}
-
 bool FileSizeOf(const std::string& path, std::uint64_t* size) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data) ||
@@ -362,37 +359,6 @@ bool FileSizeOf(const std::string& path, std::uint64_t* size) {
     return false;
   *size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return true;
-}
-
-bool RemoveFolder(const std::string& path) {
-  return RemoveDirectoryW(SystemPath(path).c_str()) != 0;
-}
-
-bool FolderExists(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// The full flush of the volume that holds `folder`: of a file made there for
-// it, since flushing the volume itself needs administrator rights. On NTFS
-// flushing any one file commits the journal and flushes the disk's cache.
-// The file is gone when its handle closes, however the process ends, and a
-// file of that name that is not ours is left alone.
-void FlushFileSystem(const std::string& folder) {
-  const std::string base =
-      folder + (!folder.empty() && folder.back() == '\\' ? "" : "\\") + "plenvar-flush";
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; handle == INVALID_HANDLE_VALUE; ++attempt) {
-    const std::string path = base + (attempt == 0 ? "" : "-" + std::to_string(attempt)) + ".tmp";
-    handle = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (handle == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || attempt == 9))
-      throw SystemError(folder, GetLastError());
-  }
-  const bool flushed = Disk().flush(handle);
-  const DWORD error = GetLastError();
-  CloseHandle(handle);
-  if (!flushed) throw SystemError(folder, error);
 }
 
 }  // namespace plenvar::platform

@@ -1,7 +1,9 @@
 // Windows folder listing.
+#include "platform/folders.h"
+
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "base/text.h"
 #include "platform/windows/win32.h"
 
 namespace plenvar::platform {
@@ -25,6 +27,8 @@ FolderId IdOf(const std::string& path) {
 }
 
 }  // namespace
+
+std::size_t RootLength(std::string_view path) { return RootOfPath(path); }
 
 bool EntryIdOf(const std::string& path, FolderId* id) {
   if (GetFileAttributesW(SystemPath(path).c_str()) == INVALID_FILE_ATTRIBUTES) return false;
@@ -111,6 +115,41 @@ bool LockFolder(const std::string& path, FolderLock* lock) {
 
 FolderLock::~FolderLock() {
   if (handle != -1) CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+
+void MakeFolder(const std::string& path) {
+  if (!CreateDirectoryW(SystemPath(path).c_str(), nullptr)) throw SystemError(path, GetLastError());
+}
+
+bool RemoveFolder(const std::string& path) {
+  return RemoveDirectoryW(SystemPath(path).c_str()) != 0;
+}
+
+bool FolderExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// The full flush of the volume that holds `folder`: of a file made there for
+// it, since flushing the volume itself needs administrator rights. On NTFS
+// flushing any one file commits the journal and flushes the disk's cache.
+// The file is gone when its handle closes, however the process ends, and a
+// file of that name that is not ours is left alone.
+void FlushFileSystem(const std::string& folder) {
+  const std::string base =
+      folder + (!folder.empty() && folder.back() == '\\' ? "" : "\\") + "plenvar-flush";
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; handle == INVALID_HANDLE_VALUE; ++attempt) {
+    const std::string path = base + (attempt == 0 ? "" : "-" + std::to_string(attempt)) + ".tmp";
+    handle = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || attempt == 9))
+      throw SystemError(folder, GetLastError());
+  }
+  const bool flushed = Disk().flush(handle);
+  const DWORD error = GetLastError();
+  CloseHandle(handle);
+  if (!flushed) throw SystemError(folder, error);
 }
 
 }  // namespace plenvar::platform

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/folders.h"
 #include "platform/windows/win32.h"
 
 namespace plenvar::platform {
@@ -139,7 +139,7 @@ bool IsAbsolute(std::wstring_view path) {
 
 }  // namespace
 
-std::size_t RootLength(std::string_view path) { return RootOf(path); }
+std::size_t RootOfPath(std::string_view path) { return RootOf(path); }
 
 std::wstring ExtendedPath(std::wstring_view path, std::wstring_view current) {
   if (path.empty() || IsVerbatim(path)) return std::wstring(path);

@@ -1,10 +1,13 @@
 // Windows command line and notices.
+#include "platform/process.h"
+
 #include <windows.h>
 
-#include "platform/platform.h"
 #include "platform/windows/win32.h"
 
 namespace plenvar::platform {
+
+std::string DisplayPath(std::string path) { return path; }
 
 // Windows has no "~": a folder may really be named so.
 std::string ExpandHome(std::string path) { return path; }

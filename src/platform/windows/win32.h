@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "base/error.h"
 
 namespace plenvar::platform {
 
@@ -26,6 +26,8 @@ std::string Narrow(std::wstring_view text);
 std::wstring ExtendedPath(std::wstring_view path, std::wstring_view current);
 // The path the system is given for the program's path text.
 std::wstring SystemPath(const std::string& path);
+// How long the root of a path is ("C:\", "\\server\share\", "\\?\C:\"), see RootLength.
+std::size_t RootOfPath(std::string_view path);
 
 // "path: reason", with the system's message text for the error code.
 Error SystemError(const std::string& path, unsigned long error);

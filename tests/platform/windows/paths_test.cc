@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/folders.h"
 #include "platform/windows/win32.h"
 
 namespace plenvar::platform {
@@ -61,13 +62,13 @@ TEST(PathsTest, WideAndNarrow) {
   const struct {
     const char* narrow;
     const wchar_t* wide;
-    bool both_ways;
+    bool bothWays;
   } cases[] = {{"caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x93\xA7", L"caf\u00E9 \u65E5 \U0001F4E7", true},
                {"\xED\xA0\x80x", L"\xD800x", true},
                {"\xFF\xC0\xAFx\xE2\x82", L"\xFFFD\xFFFD\xFFFDx\xFFFD\xFFFD", false}};
   for (const auto& c : cases) {
     EXPECT_EQ(Wide(c.narrow), c.wide) << c.narrow;
-    if (c.both_ways) {
+    if (c.bothWays) {
       EXPECT_EQ(Narrow(c.wide), c.narrow) << c.narrow;
     }
   }

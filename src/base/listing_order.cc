@@ -1,8 +1,8 @@
 #include <algorithm>
 
-#include "platform/platform.h"
+#include "base/text.h"
 
-namespace plenvar::platform {
+namespace plenvar {
 
 namespace {
 
@@ -21,9 +21,4 @@ bool ListsBefore(const std::string& a, const std::string& b) {
   });
 }
 
-void SortListing(std::vector<Entry>* entries) {
-  std::sort(entries->begin(), entries->end(),
-            [](const Entry& a, const Entry& b) { return ListsBefore(a.name, b.name); });
-}
-
-}  // namespace plenvar::platform
+}  // namespace plenvar

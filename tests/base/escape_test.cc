@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "base/text.h"
 
-namespace plenvar::platform {
+namespace plenvar {
 namespace {
 
 // Control characters (C0 and DEL) become \xHH; every other byte, UTF-8 too,
@@ -28,4 +28,4 @@ TEST(EscapeTest, ControlCharactersOnly) {
 }
 
 }  // namespace
-}  // namespace plenvar::platform
+}  // namespace plenvar

@@ -1,6 +1,6 @@
-#include "platform/platform.h"
+#include "base/text.h"
 
-namespace plenvar::platform {
+namespace plenvar {
 
 void AppendEscaped(std::string_view text, std::string* out) {
   static const char kHex[] = "0123456789abcdef";
@@ -16,4 +16,4 @@ void AppendEscaped(std::string_view text, std::string* out) {
   }
 }
 
-}  // namespace plenvar::platform
+}  // namespace plenvar

@@ -1,0 +1,89 @@
+// Files: read, written, renamed and removed. Part of the one seam between the
+// program and the operating system (files.h, folders.h, process.h, each
+// behind one .cc per OS); the rest of the program never includes an OS
+// header. Paths are the program's own text: separated by "\", as bytes on
+// POSIX and as UTF-8 on Windows.
+//
+// Errors: a failure throws Error with "path: reason". A call that returns bool
+// answers a question, and false is an answer, not a failure; the few that
+// clean up stay quiet, since there is nothing left to do when they cannot.
+#ifndef PLENVAR_PLATFORM_FILES_H_
+#define PLENVAR_PLATFORM_FILES_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/error.h"
+
+namespace plenvar::platform {
+
+// An open file for reading; `handle` is the OS's own (a descriptor or a HANDLE).
+struct InputFile {
+  std::intptr_t handle = -1;
+  std::string path;
+  std::uint64_t size = 0;     // when it was opened
+  std::int64_t modified = 0;  // last write time when it was opened, in OS units
+  std::uint64_t bytesRead = 0;
+};
+
+void OpenForReading(const std::string& path, InputFile* file);
+// Reads up to `size` bytes into `buffer`; returns 0 only at end of file.
+std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size);
+// Asks that what follows be read from the disk, not from the system's cache
+// of the file (POSIX: its cached pages are dropped). Advice only.
+void DropCachedPages(const InputFile& file);
+// Safe to call on a file that is not open.
+void Close(InputFile& file);
+// True when the open file was written to since it was opened, or when what was
+// read differs in length from what it held then: a live store changed under us.
+bool ChangedSinceOpened(const InputFile& file);
+
+// Writes `data` to the file `temporary` (in the same folder), then renames
+// it to `path`, replacing an existing file. On failure no file is left behind.
+void WriteFileAtomically(const std::string& path, const std::string& temporary,
+                         std::string_view data);
+// The two halves of that, for writers that learn a file's final name later:
+// WriteNewFile creates or empties `path` and writes `data` (on failure no
+// file is left); RenameReplacing renames `from` to `to`, replacing a file there.
+void WriteNewFile(const std::string& path, std::string_view data);
+void RenameReplacing(const std::string& from, const std::string& to);
+// Removes a file; quiet when there is none.
+void RemoveFile(const std::string& path);
+// A file a run keeps as it found it, which a run killed before its flush may
+// have written: puts its data on its way to stable storage as a written
+// file's is, so that FlushFileSystem covers it too; false when it cannot.
+bool WriteOutKept(const std::string& path);
+
+// A file written front to back, such as a log.
+struct OutputFile {
+  std::intptr_t handle = -1;
+  std::string path;
+};
+// Creates `path`, or empties a file there whose text begins with `signature`,
+// in one step: no other file can take the name between the check and the
+// creation. Returns false, leaving an existing file of any other text as it
+// is, and opening nothing.
+bool CreateOrReplaceOwn(const std::string& path, std::string_view signature, OutputFile* file);
+// Whether a file exists at `path` whose text does not begin with `signature`:
+// what CreateOrReplaceOwn would refuse, asked without creating anything.
+bool ForeignFileAt(const std::string& path, std::string_view signature);
+// False once `file` is no longer the file at its path: removed, or another
+// file renamed over it.
+bool StillAtItsPath(const OutputFile& file);
+void Append(OutputFile& file, std::string_view data);
+// Safe to call on a file that is not open.
+void Close(OutputFile& file);
+
+// Tells the OS that a buffer will be filled front to back and kept: where it
+// helps, it asks for huge pages, so that a message of hundreds of MB does not
+// pay a page fault per 4 KiB. Does nothing for small buffers.
+void AdviseLargeBuffer(char* data, std::size_t size);
+
+// The size of the file at `path` (links followed); false when it has none.
+bool FileSizeOf(const std::string& path, std::uint64_t* size);
+
+}  // namespace plenvar::platform
+
+#endif  // PLENVAR_PLATFORM_FILES_H_

@@ -1,0 +1,25 @@
+#include "output/target_folders.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "test_util.h"
+
+namespace plenvar {
+namespace {
+
+using testing::TempDir;
+
+TEST(EnsureFolderPathTest, CreatesEveryMissingLevel) {
+  TempDir dir;
+  // An absolute path keeps its leading separator; doubled and trailing ones add nothing.
+  EnsureFolderPath(dir.path.string() + "\\a\\\\b\\c\\");
+  EXPECT_TRUE(std::filesystem::is_directory(dir.path / "a" / "b" / "c"));
+  EnsureFolderPath(dir.path.string() + "\\a\\b");  // all there already
+  testing::WriteFile(dir.path / "file", "x");
+  EXPECT_THROW(EnsureFolderPath(dir.path.string() + "\\file\\sub"), Error);
+}
+
+}  // namespace
+}  // namespace plenvar
