@@ -23,7 +23,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/folders.h"
 #include "platform/process.h"
 
 namespace plenvar {

@@ -10,9 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/folders.h"
 #include "platform/posix/posix.h"
-#include "platform/process.h"
 
 namespace plenvar::platform {
 

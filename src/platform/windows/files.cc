@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "platform/folders.h"
-#include "platform/process.h"
 #include "platform/windows/win32.h"
 
 namespace plenvar::platform {
