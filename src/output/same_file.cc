@@ -42,6 +42,10 @@ bool HoldsExactly(const std::string& path, std::string_view text) {
   return same;
 }
 
+bool AlreadyInPlace(const std::string& path, std::string_view text) {
+  return HoldsExactly(path, text) && platform::WriteOutKept(path);
+}
+
 std::string ReadWhole(const std::string& path) {
   platform::InputFile file;
   platform::OpenForReading(path, &file);

@@ -19,6 +19,10 @@ std::size_t MatchingBytes(platform::InputFile& file, std::string_view text, std:
 // of small messages the open, its fstat and one read are the whole cost.
 bool HoldsExactly(const std::string& path, std::string_view text);
 
+// Whether a rerun may leave the message file at `path` as it is: it holds
+// exactly `text`, and is on its way to stable storage as a written file is.
+bool AlreadyInPlace(const std::string& path, std::string_view text);
+
 // The whole text of the file at `path`; throws Error.
 std::string ReadWhole(const std::string& path);
 

@@ -26,7 +26,7 @@ class WriteJob : public Job {
             MessageOutcome& outcome) override {
     if (number != 0) {
       const std::string path = MessageFilePath(unit.folder, number);
-      if (HoldsExactly(path, text) && platform::WriteOutKept(path)) {
+      if (AlreadyInPlace(path, text)) {
         outcome.inPlace = number;
         return;
       }
