@@ -21,7 +21,7 @@
 
 #include "extract/extract.h"
 #include "extract/line_reader.h"
-#include "output/output.h"
+#include "output/job.h"
 
 namespace fs = std::filesystem;
 
@@ -155,13 +155,16 @@ void RunSplit(benchmark::State& state, const Corpus& corpus) {
     const fs::path out = BenchRoot() / ("out" + std::to_string(run++));
     fs::create_directory(out);
     plenvar::ExportReport report;
-    auto output = plenvar::MakeSerialOutput(report);
+    plenvar::RunControl control;
+    auto output = plenvar::MakeSequential(
+        plenvar::MakeJob(plenvar::RunKind::kExport), report,
+        [](int, const std::string& path, plenvar::MessageSink& sink) {
+          (void)plenvar::SplitMailFile(path, sink);
+          return std::optional<plenvar::Failure>();
+        },
+        control);
     state.ResumeTiming();
-    for (const std::string& file : corpus.files) {
-      output->BeginMailFile(file, out.string());
-      (void)plenvar::SplitMailFile(file, *output);
-      output->EndMailFile(std::nullopt);
-    }
+    for (const std::string& file : corpus.files) output->MailFile(file, out.string());
     state.PauseTiming();
     output.reset();
     if (report.messages != corpus.messages) state.SkipWithError("wrong message count");

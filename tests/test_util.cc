@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "extract/line_reader.h"
+#include "output/job.h"
 
 namespace fs = std::filesystem;
 
@@ -85,65 +86,36 @@ void MakeTree(const fs::path& root, const Tree& tree) {
   }
 }
 
-namespace {
+void ScriptedStore::Add(const std::string& name, Script script) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  scripts_[name] = std::move(script);
+}
 
-class WorkersOutput : public Output {
- public:
-  WorkersOutput(int workers, ExportReport& report, RunKind kind)
-      : queue_(MakeWorkers(
-            kind, workers, report,
-            [this](int, const std::string& path, MessageSink& sink) { return Replay(path, sink); },
-            nullptr)) {}
-  void BeginMailFile(const std::string& source, const std::string& targetFolder) override {
-    source_ = source;
-    folder_ = targetFolder;
-    script_ = Script();
-  }
-  void Message(std::string_view text, std::string* owner) override {
-    script_.messages.emplace_back(text, owner != nullptr);
-  }
-  void EndMailFile(std::optional<Failure> failure) override {
-    script_.failure = std::move(failure);
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      scripts_[source_] = std::move(script_);
-    }
-    queue_->MailFile(source_, folder_);
-  }
-  void Skip(Failure failure) override { queue_->Skip(std::move(failure)); }
-  void Finish() override { queue_->Finish(); }
-
- private:
-  struct Script {
-    std::vector<std::pair<std::string, bool>> messages;  // with whether they came with a buffer
-    std::optional<Failure> failure;
-  };
-  std::optional<Failure> Replay(const std::string& path, MessageSink& sink) {
+CutFunction ScriptedStore::Cut() {
+  return [this](int, const std::string& path, MessageSink& sink) -> std::optional<Failure> {
     Script script;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       script = scripts_.at(path);
     }
+    if (beforeCut) beforeCut(path);
     std::uint64_t size = 0;
     for (const auto& message : script.messages) size += message.first.size();
     sink.Opened(size);
     for (const auto& [text, owned] : script.messages) {
+      if (sink.Stopping()) return Failure{kMailFileNotRead, path, "interrupted before its end"};
       std::string buffer = text;
       sink.Message(buffer, owned ? &buffer : nullptr);
     }
     return script.failure;
-  }
-  std::mutex mutex_;
-  std::map<std::string, Script> scripts_;
-  Script script_;
-  std::string source_, folder_;
-  std::unique_ptr<MailFileQueue> queue_;
-};
+  };
+}
 
-}  // namespace
-
-std::unique_ptr<Output> WorkersAsOutput(int workers, ExportReport& report, RunKind kind) {
-  return std::make_unique<WorkersOutput>(workers, report, kind);
+std::unique_ptr<MailFileQueue> MakeQueue(int writers, ExportReport& report, ScriptedStore& store,
+                                         RunControl& control, RunKind kind,
+                                         const PoolLimits& limits) {
+  if (writers == 1) return MakeSequential(MakeJob(kind), report, store.Cut(), control);
+  return MakeWorkers(MakeJob(kind), writers, report, store.Cut(), control, limits);
 }
 
 }  // namespace plenvar::testing

@@ -3,7 +3,11 @@
 #define PLENVAR_TESTS_TEST_UTIL_H_
 
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,21 +40,38 @@ struct BlockSize {
   std::size_t saved;
 };
 
-// An output that keeps the messages it is handed, in memory.
-struct CollectingOutput : Output {
+// A sink that keeps the messages it is handed, in memory.
+struct CollectingOutput : MessageSink {
   std::vector<std::string> messages;
-  void BeginMailFile(const std::string&, const std::string&) override {}
   void Message(std::string_view text, std::string*) override { messages.emplace_back(text); }
-  void EndMailFile(std::optional<Failure>) override {}
-  void Skip(Failure) override {}
-  void Finish() override {}
+  bool Stopping() override { return false; }
 };
 
-// Workers (MakeWorkers) driven as an Output: each mail file's messages are
-// kept until it ends, then handed over as a mail file whose cutting replays
-// them. Mail files are told apart by name: give each its own.
-std::unique_ptr<Output> WorkersAsOutput(int workers, ExportReport& report,
-                                        RunKind kind = RunKind::kExport);
+// Mail files told by scripts, cut by replaying them: their messages (each
+// with whether the cutter hands it over with its buffer) and how each ends.
+// A replay asks the sink before each message whether to stop, as the cutter
+// does before each block. Mail files are told apart by name: give each its own.
+class ScriptedStore {
+ public:
+  struct Script {
+    std::vector<std::pair<std::string, bool>> messages;
+    std::optional<Failure> failure;
+  };
+  void Add(const std::string& name, Script script);
+  // Called in the cutting thread before the script of `name` is replayed.
+  std::function<void(const std::string& name)> beforeCut;
+  CutFunction Cut();
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, Script> scripts_;
+};
+
+// A queue of the run's kind for `writers` (one: the sequential driver) that
+// cuts by `store`.
+std::unique_ptr<MailFileQueue> MakeQueue(int writers, ExportReport& report, ScriptedStore& store,
+                                         RunControl& control, RunKind kind = RunKind::kExport,
+                                         const PoolLimits& limits = {});
 
 // Every folder ("name/" -> "") and file (name -> content) under root, by
 // path relative to root with "/" separators.

@@ -2,12 +2,12 @@
 #ifndef PLENVAR_EXTRACT_EXTRACT_H_
 #define PLENVAR_EXTRACT_EXTRACT_H_
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "base/control.h"
 #include "base/error.h"
 #include "extract/line_reader.h"
 #include "output/output.h"
@@ -22,22 +22,15 @@ struct Cutter {
   std::string work, rest;
 };
 
-// How far cutting has come, added to by every cutter as it goes (the bytes
-// read per block, each message), read by whoever shows progress.
-struct CutCounts {
-  std::atomic<std::int64_t> mailFiles{0};
-  std::atomic<std::int64_t> bytes{0};
-  std::atomic<std::int64_t> messages{0};
-};
-
 // Reads the mail file at `path` and hands each message in it to
 // sink.Message, in order: a message of 1 MiB or more with the buffer it lies
 // in, which is the sink's from then on. A file that cannot be read to its end
 // throws Error, the messages before that handed over. Returns whether the file
 // changed while it was read (a live store): what was read was handed over,
-// but it may not be what the file now holds.
+// but it may not be what the file now holds. Adds the bytes it reads and the
+// messages it cuts to *counts, when given, as it goes.
 bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink,
-                   CutCounts* counts = nullptr);
+                   RunControl* counts = nullptr);
 // The same with buffers of its own, for a single file.
 bool SplitMailFile(const std::string& path, MessageSink& sink);
 

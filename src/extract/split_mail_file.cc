@@ -47,7 +47,7 @@ void MakeRoom(std::string* text, std::uint64_t bytes) {
 // where an empty line follows a line end; `separator` keeps the last one as lines go by instead of
 // searching backwards from every trigger line, which is quadratic on a file
 // with many trigger lines and no empty line.
-bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, CutCounts* counts) {
+bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, RunControl* counts) {
   LineReader reader;
   OpenLines(path, &reader, &cutter.block);
   sink.Opened(reader.file.size);

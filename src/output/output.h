@@ -1,8 +1,11 @@
-// Where messages go. A walk that cuts in its own thread hands every event of
-// a run to one Output, in walk order; a walk with workers hands its mail files
-// to a MailFileQueue. Either writes the message files, compares them (a
-// verify) or only counts them (a dry run), owns the run's numbering and
-// reports each outcome, in walk order, to the run's ExportReport.
+// Where messages go. The walk hands a run's mail files to a MailFileQueue in
+// walk order; the queue has each one cut and does the run's Job on every
+// message (writes it, compares it, or only counts it), owns the run's
+// numbering, and reports each outcome, in walk order, to the run's
+// ExportReport. Two drivers run the same job: one thread that cuts and
+// commits each message as it comes, and workers that cut whole mail files at
+// once and commit in walk order; so any number of threads gives the tree, the
+// report and the log of one.
 #ifndef PLENVAR_OUTPUT_OUTPUT_H_
 #define PLENVAR_OUTPUT_OUTPUT_H_
 
@@ -13,8 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/control.h"
 #include "output/message_names.h"
-#include "platform/process.h"
 #include "report/report.h"
 
 namespace plenvar {
@@ -29,50 +32,18 @@ class MessageSink {
   // lies in *owner, which is the sink's from then on: it may take the buffer
   // to spare a copy. The cutter goes on in a buffer of its own either way.
   virtual void Message(std::string_view text, std::string* owner) = 0;
-  // Asked once a block: whether to stop cutting, since a signal asked the run
-  // to stop.
-  virtual bool Stopping() { return platform::Interruption() != 0; }
+  // Asked once a block: whether to stop cutting, since the run was asked to
+  // stop.
+  virtual bool Stopping() = 0;
 };
-
-// The events of a run, in walk order, from a walk that cuts in its own thread.
-class Output : public MessageSink {
- public:
-  // The messages of mail file `source` follow, for `targetFolder`.
-  virtual void BeginMailFile(const std::string& source, const std::string& targetFolder) = 0;
-  // The mail file ended: read to its end, or `failure` says why not. Its
-  // failure is reported unless one of its message files could not be
-  // written, which ended it first.
-  virtual void EndMailFile(std::optional<Failure> failure) = 0;
-  // A failure of the walk itself, reported in its place among the others.
-  virtual void Skip(Failure failure) = 0;
-  // Returns once every outcome is in the report. What was written is then
-  // on stable storage, unless a signal asked the run to stop.
-  virtual void Finish() = 0;
-};
-
-// A dry run: numbers and counts every message, and writes nothing.
-std::unique_ptr<Output> MakeListOutput(ExportReport& report);
-// Writes each message as it comes, under a temporary name, renamed into
-// place; a message file already in place with exactly the message's text is
-// left as it is. `newTarget` is the first level of the target made for this
-// run, if any (see TargetFolders).
-std::unique_ptr<Output> MakeSerialOutput(ExportReport& report, const std::string& newTarget = "");
-
-// What a run does with the messages it cuts: writes them; only counts them
-// (a dry run, which creates nothing in the target); or compares them with
-// the message files in the target.
-enum class RunKind { kExport, kList, kVerify };
 
 // Cuts the mail file at `path` into `sink`, in the calling thread, which is
-// worker `worker`; returns how the mail file ended (nothing when it was read
-// to its end unchanged). The walk gives this to the workers.
+// worker `worker` (0 for the one thread); returns how the mail file ended
+// (nothing when it was read to its end unchanged).
 using CutFunction =
     std::function<std::optional<Failure>(int worker, const std::string& path, MessageSink& sink)>;
 
-// Mail files handed over in walk order, each cut by one of several workers,
-// which also write (or compare) its messages; every outcome is committed in
-// walk order, so the numbers, the tree, the report and the log are those of
-// one thread cutting and writing each message as it comes.
+// Mail files handed over in walk order.
 class MailFileQueue {
  public:
   virtual ~MailFileQueue() = default;
@@ -80,16 +51,51 @@ class MailFileQueue {
   // A failure of the walk itself, reported in its place among the others.
   virtual void Skip(Failure failure) = 0;
   // Returns once every outcome is in the report; for an export, what was
-  // written is then on stable storage, unless a signal asked the run to stop.
+  // written is then on stable storage, unless the run was asked to stop.
   virtual void Finish() = 0;
 };
 
-// `workers` threads doing a run of `kind`, cutting with `cut`. `tick` is
-// called in the walk's thread now and then while it waits for them.
-// `newTarget` as for MakeSerialOutput.
-std::unique_ptr<MailFileQueue> MakeWorkers(RunKind kind, int workers, ExportReport& report,
-                                           CutFunction cut, std::function<void()> tick,
-                                           const std::string& newTarget = "");
+// What a run does with the messages it cuts: writes them; only counts them
+// (a dry run, which creates nothing in the target); or compares them with
+// the message files in the target.
+enum class RunKind { kExport, kList, kVerify };
+
+class Job;
+// The job of a run of `kind`. `newTarget` is the first level of the target
+// made for this run, if any (see TargetFolders): no folder below it holds an
+// earlier run's message files, so none is looked for there.
+std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget = "");
+
+// The plain sequential program: the walk's thread cuts each mail file and
+// works and commits each message as it comes.
+std::unique_ptr<MailFileQueue> MakeSequential(std::unique_ptr<Job> job, ExportReport& report,
+                                              CutFunction cut, RunControl& control);
+
+// How far the workers may run ahead; tests shrink them to cross every limit.
+struct PoolLimits {
+  // A mail file this large hands its messages over to every worker.
+  std::uint64_t large = 4 << 20;
+  // Handed-over bytes not yet worked on: enough to keep every worker busy
+  // with messages of a few hundred KB; a cutter waits beyond it.
+  std::size_t bytes = 32 << 20;
+  // Mail files handed to the workers and not yet committed: the walk waits
+  // beyond it (and, once there, until half of them are committed: a wake-up
+  // per mail file committed cost a context switch each).
+  std::size_t mailFiles = 256;
+  // Messages published and not yet committed (so temporary files, for an
+  // export); a worker that is not cutting the oldest mail file waits beyond it.
+  std::size_t messages = 8192;
+  // Messages in a batch, and handed-over bytes after which a batch goes out:
+  // the lock and the wake-ups are paid per batch, not per message.
+  std::size_t batch = 64;
+  std::size_t batchBytes = 1 << 20;
+};
+
+// `workers` threads that each cut whole mail files, in walk order, and work
+// on their messages; every outcome is committed in walk order.
+std::unique_ptr<MailFileQueue> MakeWorkers(std::unique_ptr<Job> job, int workers,
+                                           ExportReport& report, CutFunction cut,
+                                           RunControl& control, const PoolLimits& limits = {});
 
 }  // namespace plenvar
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "output/pool.h"
+#include "output/job.h"
 #include "output/same_file.h"
 #include "platform/files.h"
 #include "platform/folders.h"
@@ -48,15 +48,17 @@ class VerifyJob : public Job {
  public:
   bool NeedsNumbers(const Unit&) const override { return true; }
 
+  // Nothing a verify finds ends a mail file, nor numbers it otherwise: its
+  // work is always done for the message's own number.
   void Work(const Unit& unit, std::int64_t, std::int64_t number, std::string_view text,
-            MessageOutcome& outcome) override {
+            MessageOutcome& outcome, bool) override {
+    outcome.number = number;
     Compare(MessageFilePath(unit.folder, number), text, &outcome);
   }
 
-  void Commit(const Unit& unit, std::int64_t, MessageOutcome& outcome, Tally& tally,
-              bool keep) override {
-    if (!keep) return;
-    const std::int64_t number = tally.Next();
+  void Commit(const Unit& unit, std::int64_t, std::int64_t number, MessageOutcome& outcome,
+              Tally& tally) override {
+    if (number == 0) return;
     if (folder_ == nullptr || *folder_ != unit.folder) {
       auto [it, added] = numbers_.try_emplace(unit.folder);
       if (added) order_.push_back(unit.folder);
@@ -76,7 +78,9 @@ class VerifyJob : public Job {
 
   // Message files and leftovers in the folders an export writes into that it
   // would not have written; any other file there is not the export's business.
-  void Finish(Tally& tally) override {
+  // Not after a stop: what it did not reach is not extra.
+  void Finish(Tally& tally, bool stopped) override {
+    if (stopped) return;
     for (const std::string& folder : order_) {
       platform::Folder listing;
       try {

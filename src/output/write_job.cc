@@ -1,10 +1,13 @@
 // The export's work on each message: written under its temporary name in the
-// worker that cut it, renamed to its number's name at its commit.
-#include "output/pool.h"
+// thread that cut it, renamed to its number's name at its commit; or, where
+// the number is final as it is worked on (one thread), both in one step.
+#include <utility>
+#include <vector>
+
+#include "output/job.h"
 #include "output/same_file.h"
 #include "output/target_folders.h"
 #include "platform/files.h"
-#include "platform/process.h"
 
 namespace plenvar {
 
@@ -22,56 +25,75 @@ class WriteJob : public Job {
   // wrote: its messages are looked for under the numbers they will have.
   bool NeedsNumbers(const Unit& unit) const override { return !unit.freshFolder; }
 
+  // A message file that cannot be written uses its number and ends its mail
+  // file: the messages after it are not numbered.
+  bool FailureEndsMailFile() const override { return true; }
+
   void Work(const Unit& unit, std::int64_t k, std::int64_t number, std::string_view text,
-            MessageOutcome& outcome) override {
-    if (number != 0) {
-      const std::string path = MessageFilePath(unit.folder, number);
-      if (AlreadyInPlace(path, text)) {
-        outcome.inPlace = number;
-        return;
-      }
+            MessageOutcome& outcome, bool final) override {
+    outcome.number = number;
+    // A rerun: what an earlier run wrote is left as it is, and counted.
+    if (!unit.freshFolder && number != 0 &&
+        AlreadyInPlace(MessageFilePath(unit.folder, number), text)) {
+      outcome.inPlace = true;
+      return;
     }
     if (!unit.folderExists) MakeLastFolderLevel(unit.folder);
+    // The same temporary name with any number of threads: a rerun replaces
+    // every temporary file a killed run left.
+    const std::string temporary = TemporaryPath(unit.folder, unit.mailFile, k);
     try {
-      platform::WriteNewFile(TemporaryPath(unit.folder, unit.mailFile, k), text);
+      if (final) {
+        platform::WriteFileAtomically(MessageFilePath(unit.folder, number), temporary, text);
+        outcome.placed = true;
+      } else {
+        platform::WriteNewFile(temporary, text);
+      }
     } catch (const Error& e) {
       outcome.error = e.reason;
-    } catch (const std::exception& e) {
-      outcome.error = e.what();
     }
   }
 
-  // A message file that cannot be written uses its number and ends its mail
-  // file: the messages after it are not numbered, and their files go.
-  void Commit(const Unit& unit, std::int64_t k, MessageOutcome& outcome, Tally& tally,
-              bool keep) override {
-    const std::string temporary = TemporaryPath(unit.folder, unit.mailFile, k);
-    const bool written = outcome.worked && outcome.error.empty() && outcome.inPlace == 0;
-    if (!keep || tally.Abandoned()) {
-      if (written) platform::RemoveFile(temporary);
+  void Commit(const Unit& unit, std::int64_t k, std::int64_t number, MessageOutcome& outcome,
+              Tally& tally) override {
+    if (outcome.placed) {
+      tally.Written(number, outcome.size);
       return;
     }
-    const std::int64_t number = tally.Next();
-    const std::string path = MessageFilePath(unit.folder, number);
-    if (outcome.inPlace == number) {
+    const bool temporary = outcome.worked && outcome.error.empty() && !outcome.inPlace;
+    const std::string temporaryPath =
+        temporary ? TemporaryPath(unit.folder, unit.mailFile, k) : std::string();
+    if (number == 0) {
+      if (temporary) platform::RemoveFile(temporaryPath);
+      return;
+    }
+    if (outcome.inPlace && outcome.number == number) {
       tally.Kept(number, outcome.size);
       return;
     }
+    const std::string path = MessageFilePath(unit.folder, number);
     std::string error = std::move(outcome.error);
     if (!outcome.worked && error.empty()) error = "not written";  // never reported as written
     try {
-      if (outcome.inPlace != 0) {
-        // A message before it was not written, so it gets a lower number than
-        // the one whose file held it: that file, untouched so far in this run
-        // (its number comes later), holds its text.
-        platform::WriteFileAtomically(path, temporary,
-                                      ReadWhole(MessageFilePath(unit.folder, outcome.inPlace)));
-      } else if (written) {
-        platform::RenameReplacing(temporary, path);
+      if (!unit.freshFolder && outcome.number != number && (temporary || outcome.inPlace)) {
+        // Its work looked for it under a later number (a message file before
+        // it could not be written): what one thread would have found under
+        // this one decides. The file of that later number is untouched so
+        // far in this run, so it still holds the message's text.
+        const std::string text =
+            ReadWhole(temporary ? temporaryPath : MessageFilePath(unit.folder, outcome.number));
+        if (AlreadyInPlace(path, text)) {
+          if (temporary) platform::RemoveFile(temporaryPath);
+          tally.Kept(number, outcome.size);
+          return;
+        }
+        if (!temporary)
+          platform::WriteFileAtomically(path, TemporaryPath(unit.folder, unit.mailFile, k), text);
       }
+      if (temporary) platform::RenameReplacing(temporaryPath, path);
     } catch (const Error& e) {
       error = e.reason;
-      if (written) platform::RemoveFile(temporary);
+      if (temporary) platform::RemoveFile(temporaryPath);
     }
     if (error.empty()) {
       tally.Written(number, outcome.size);
@@ -80,17 +102,25 @@ class WriteJob : public Job {
     }
   }
 
-  // A single thread stopped before this mail file would not have made its folder.
-  void Undo(const Unit& unit) override { RemoveMadeFolders(unit.folder, unit.madeFolder); }
+  // One thread stopped before this mail file would not have made its folder.
+  // Taken back once every undone message file is gone, the deepest first: a
+  // later mail file's files may lie in a folder an earlier one made.
+  void Undo(const Unit& unit) override {
+    if (!unit.madeFolder.empty()) undone_.emplace_back(unit.folder, unit.madeFolder);
+  }
 
   // Only once every message file has its final name: a flush before the last
-  // renames would leave them off the disk.
-  void Finish(Tally& tally) override {
-    if (platform::Interruption() == 0) folders_.Flush(tally.Report());
+  // renames would leave them off the disk. A stopped run is run again, which
+  // writes it all anew: no flush to wait for.
+  void Finish(Tally& tally, bool stopped) override {
+    for (auto made = undone_.rbegin(); made != undone_.rend(); ++made)
+      RemoveMadeFolders(made->first, made->second);
+    if (!stopped) folders_.Flush(tally.Report());
   }
 
  private:
-  TargetFolders folders_;  // the walk's thread, then Finish
+  TargetFolders folders_;                                    // the walk's thread, then Finish
+  std::vector<std::pair<std::string, std::string>> undone_;  // folder, first level made
 };
 
 }  // namespace

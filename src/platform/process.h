@@ -3,6 +3,7 @@
 #ifndef PLENVAR_PLATFORM_PROCESS_H_
 #define PLENVAR_PLATFORM_PROCESS_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,17 +14,11 @@
 
 namespace plenvar::platform {
 
-// SIGINT, SIGTERM and SIGHUP (POSIX): the first asks the run to stop at the
-// next safe point, a second ends the process at once. Nothing on Windows,
-// where the program has no console to be interrupted from.
-void CatchInterrupts();
-// The number of the signal that asked the run to stop; 0 while none did.
-int Interruption();
-// What the calling thread is working on, as a number of the caller's (0:
-// nothing); and that of the thread the first stop signal arrived in, so that
-// the run can stop where the signal found it.
-void SetThreadWork(std::int64_t work);
-std::int64_t InterruptedWork();
+// SIGINT, SIGTERM and SIGHUP (POSIX): the first sets *stop to its number,
+// which asks the run to stop at its next safe point; a second ends the
+// process at once. Nothing on Windows, where the program has no console to be
+// interrupted from.
+void CatchInterrupts(std::atomic<int>* stop);
 // "SIGINT" for SIGINT.
 std::string SignalName(int signal);
 

@@ -4,6 +4,8 @@
 
 int main(int argc, char** argv) {
   // Here, not in Main: tests call Main in a process whose signals are its own.
-  plenvar::platform::CatchInterrupts();
-  return plenvar::Main(plenvar::platform::CommandLine(argc, argv), plenvar::platform::ShowNotice);
+  static plenvar::RunControl control;
+  plenvar::platform::CatchInterrupts(&control.stop);
+  return plenvar::Main(plenvar::platform::CommandLine(argc, argv), plenvar::platform::ShowNotice,
+                       control);
 }

@@ -76,7 +76,7 @@ const char* ModeName(const Options& options) {
   return options.list ? "list" : options.verify ? "verify" : "export";
 }
 
-ExportReport Run(const Options& options, Prepared& prepared) {
+ExportReport Run(const Options& options, Prepared& prepared, RunControl& control) {
   ExportOptions run;
   run.writers = options.writers;
   run.kind = options.Kind();
@@ -89,14 +89,10 @@ ExportReport Run(const Options& options, Prepared& prepared) {
   const Selection selection{options.source, options.target, options.mask,
                             prepared.log ? options.log : ""};
   std::unique_ptr<ProgressLine> progress;
-  if (!options.silent && platform::ProgressWanted()) {
-    progress = std::make_unique<ProgressLine>();
-    progress->total = MeasureStore(selection);
-    progress->started = std::chrono::steady_clock::now();
-    run.onProgress = [&progress](const Progress& done) { UpdateProgress(*progress, done); };
-  }
-  ExportReport report = RunExport(selection, run);
-  if (progress && progress->drawn) platform::ClearProgress();
+  if (!options.silent && platform::ProgressWanted())
+    progress = std::make_unique<ProgressLine>(MeasureStore(selection, &control), control);
+  ExportReport report = RunExport(selection, run, &control);
+  progress.reset();  // cleared before the notice
   return report;
 }
 
@@ -118,6 +114,11 @@ int Tell(const ExportReport& report, const Options& options, const NoticeFunctio
 }  // namespace
 
 int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
+  RunControl control;
+  return Main(commandLine, showNotice, control);
+}
+
+int Main(const std::string& commandLine, const NoticeFunction& showNotice, RunControl& control) {
   // "/?" is what a Windows user types first.
   if (commandLine == "--help" || commandLine == "/?" || commandLine == "--version") {
     showNotice(
@@ -134,7 +135,7 @@ int Main(const std::string& commandLine, const NoticeFunction& showNotice) {
     showNotice(*refusal);
     return kExitUsage;
   }
-  return Tell(Run(options, prepared), options, showNotice);
+  return Tell(Run(options, prepared, control), options, showNotice);
 }
 
 }  // namespace plenvar

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/process.h"
 #include "run/run.h"
 
 namespace plenvar {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/process.h"
 #include "run/run.h"
 
 namespace plenvar {
@@ -71,18 +72,36 @@ std::string FormatProgress(const StoreSize& total, const Progress& done, double 
   return line;
 }
 
-void UpdateProgress(ProgressLine& line, const Progress& done) {
-  const auto now = std::chrono::steady_clock::now();
-  // At most ten redraws a second: a terminal that is written to for every
-  // small mail file slows the run down.
-  if (line.drawn && now - line.shown < std::chrono::milliseconds(100)) return;
-  line.shown = now;
-  line.drawn = true;
+ProgressLine::ProgressLine(const StoreSize& total, const RunControl& control)
+    : total_(total), control_(control), started_(std::chrono::steady_clock::now()) {
+  Draw();
+  thread_ = std::thread([this] {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Ten redraws a second: a terminal written to for every small mail file
+    // slows the run down.
+    while (!done_.wait_for(lock, std::chrono::milliseconds(100), [this] { return ending_; }))
+      Draw();
+  });
+}
+
+ProgressLine::~ProgressLine() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ending_ = true;
+  }
+  done_.notify_one();
+  thread_.join();
+  platform::ClearProgress();
+}
+
+void ProgressLine::Draw() {
+  const Progress done = {control_.mailFiles.load(), control_.bytes.load(),
+                         control_.messages.load()};
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   // One column short of the width: a line that fills it wraps on some terminals.
   const std::size_t columns = platform::TerminalWidth();
-  platform::ShowProgress(FormatProgress(line.total, done,
-                                        std::chrono::duration<double>(now - line.started).count(),
-                                        columns > 1 ? columns - 1 : 79));
+  platform::ShowProgress(FormatProgress(total_, done, seconds, columns > 1 ? columns - 1 : 79));
 }
 
 }  // namespace plenvar

@@ -3,13 +3,18 @@
 #define PLENVAR_RUN_RUN_H_
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
+#include "base/control.h"
 #include "base/notice.h"
+#include "output/output.h"
 #include "platform/folders.h"
 #include "report/run_log.h"
 #include "walk/walk.h"
@@ -65,20 +70,63 @@ Notice CompletionNotice(const ExportReport& report, std::string_view run = "Expo
 
 using NoticeFunction = std::function<void(const Notice&)>;
 
-// The progress line of a run watched on a terminal.
-struct ProgressLine {
-  StoreSize total;
-  std::chrono::steady_clock::time_point started;
-  std::chrono::steady_clock::time_point shown;
-  bool drawn = false;
+// How far a run has come.
+struct Progress {
+  std::int64_t mailFiles = 0;
+  std::int64_t bytes = 0;     // read from the mail files
+  std::int64_t messages = 0;  // cut from them
 };
+
 // "1,234/45,701 mail files  12.3/200.0 MB  3,456 messages  45.6 MB/s  0:12 left",
 // no longer than `width` (0: any length): the messages go first, then the
 // rate, the time left and the megabytes.
 std::string FormatProgress(const StoreSize& total, const Progress& done, double seconds,
                            std::size_t width = 0);
-// Redraws the line, at most ten times a second.
-void UpdateProgress(ProgressLine& line, const Progress& done);
+
+// The progress line of a run watched on a terminal: drawn at once, then
+// redrawn ten times a second from the counts in `control` by a thread of its
+// own, so that neither the walk nor the workers wait on the terminal; cleared
+// when it goes.
+class ProgressLine {
+ public:
+  ProgressLine(const StoreSize& total, const RunControl& control);
+  ~ProgressLine();
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+ private:
+  void Draw();
+
+  StoreSize total_;
+  const RunControl& control_;
+  std::chrono::steady_clock::time_point started_;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool ending_ = false;
+  std::thread thread_;
+};
+
+// How a run goes beyond its three parameters.
+struct ExportOptions {
+  // Threads that cut mail files and work on their messages; with one, the
+  // walk's thread cuts and works on each message as it comes.
+  int writers = 1;
+  RunKind kind = RunKind::kExport;
+  RunLog* log = nullptr;  // the "/LOG:" file, open
+  // The first level of the target that was made for this run ("" when the
+  // target was there before): no folder at or below it holds an earlier run's
+  // message files, so none is looked for there.
+  std::string targetMade;
+};
+
+// The export: walks the source and cuts every selected mail file, for the
+// kind of run the options ask for (with any number of writers to the same
+// result), and finishes it. Every failure is in the report, and in the log.
+// An export's target root is made by the caller first (Main makes and locks
+// it), so that the walk knows to pass it by. `control`, when given, is the
+// run's: its stop flag stops it, and its counts tell how far it came.
+ExportReport RunExport(const Selection& selection, const ExportOptions& options = {},
+                       RunControl* control = nullptr);
 
 // What a run holds from its checks to its end.
 struct Prepared {
@@ -93,6 +141,8 @@ struct Prepared {
 std::optional<Notice> Prepare(Options& options, Prepared* prepared);
 
 // Runs the program for one command-line text; returns the exit status.
+// `control` is the process's, whose stop flag the signals set.
+int Main(const std::string& commandLine, const NoticeFunction& showNotice, RunControl& control);
 int Main(const std::string& commandLine, const NoticeFunction& showNotice);
 
 }  // namespace plenvar

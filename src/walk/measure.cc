@@ -20,9 +20,9 @@ class Measure : public StoreVisitor {
 
 }  // namespace
 
-StoreSize MeasureStore(const Selection& selection) {
+StoreSize MeasureStore(const Selection& selection, const RunControl* control) {
   Measure measure;
-  WalkStore(selection, measure);
+  WalkStore(selection, measure, control);
   return measure.size;
 }
 

@@ -42,6 +42,9 @@ struct Walk {
   PassedFile log;
   std::vector<platform::FolderId> inside;  // the folders on the current walk path
   std::int64_t folders = 0;
+  const RunControl* control;
+
+  bool Stopped() const { return control != nullptr && control->Stopped(); }
 };
 
 // A name with a "\" cannot be told apart from a path in the program's text.
@@ -76,7 +79,7 @@ void WalkFolder(Walk& walk, const std::string& folderPath) {
   walk.inside.push_back(folder.id);
   ++walk.folders;
   for (const platform::Entry& sub : folder.folders) {
-    if (platform::Interruption() != 0) break;
+    if (walk.Stopped()) break;
     if (sub.name.find('\\') != std::string::npos) {
       walk.visitor.CannotSelect(Backslashed(kFolderNotOpened, folderPath, sub.name));
     } else {
@@ -86,7 +89,7 @@ void WalkFolder(Walk& walk, const std::string& folderPath) {
   // Only in the log's own folder is a file asked whether it is the log.
   const bool logHere = walk.log.folder && folder.id == *walk.log.folder;
   for (const platform::Entry& file : folder.files) {
-    if (platform::Interruption() != 0) break;
+    if (walk.Stopped()) break;
     if (MatchesMask(file.name, walk.selection.mask) && !(logHere && IsPassedFile(walk.log, file)))
       WalkFile(walk, folderPath, file);
   }
@@ -95,8 +98,9 @@ void WalkFolder(Walk& walk, const std::string& folderPath) {
 
 }  // namespace
 
-std::int64_t WalkStore(const Selection& selection, StoreVisitor& visitor) {
-  Walk walk{selection, visitor, std::nullopt, {}, {}, 0};
+std::int64_t WalkStore(const Selection& selection, StoreVisitor& visitor,
+                       const RunControl* control) {
+  Walk walk{selection, visitor, std::nullopt, {}, {}, 0, control};
   // The target root exists before an export starts (a dry run may have none):
   // the walk never enters it, so that a target inside the source is not
   // exported again by the next run.

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "output/output.h"
+#include "base/control.h"
 #include "platform/folders.h"
 #include "report/report.h"
 
@@ -46,32 +46,10 @@ class StoreVisitor {
 // Walks the source depth first, each folder's subfolders (with all below
 // them) before its own files, in listing order. It never enters the target
 // tree when it lies inside the source, nor a folder it is already inside,
-// and stops early once a signal asks the run to stop. Returns the number of
-// folders walked.
-std::int64_t WalkStore(const Selection& selection, StoreVisitor& visitor);
-
-// How far a run has come.
-struct Progress {
-  std::int64_t mailFiles = 0;
-  std::int64_t bytes = 0;     // read from the mail files
-  std::int64_t messages = 0;  // cut from them
-};
-
-// How a run goes beyond its three parameters.
-struct ExportOptions {
-  // Threads that cut mail files and write (or compare) their messages; with
-  // one, an export or a dry run cuts and writes in the walk's thread.
-  int writers = 1;
-  RunKind kind = RunKind::kExport;
-  RunLog* log = nullptr;  // the "/LOG:" file, open
-  // The first level of the target that was made for this run ("" when the
-  // target was there before): no folder at or below it holds an earlier run's
-  // message files, so none is looked for there.
-  std::string targetMade;
-  // Called in the walk's thread now and then: after each message with one
-  // writer, after each mail file handed over and while waiting with several.
-  std::function<void(const Progress&)> onProgress;
-};
+// and stops early once `control`, when given, asks the run to stop. Returns
+// the number of folders walked.
+std::int64_t WalkStore(const Selection& selection, StoreVisitor& visitor,
+                       const RunControl* control = nullptr);
 
 // What a run will have to do: the selected mail files and their bytes, found
 // by the same walk without reading them. Counting changes nothing about the
@@ -80,7 +58,7 @@ struct StoreSize {
   std::int64_t mailFiles = 0;
   std::int64_t bytes = 0;
 };
-StoreSize MeasureStore(const Selection& selection);
+StoreSize MeasureStore(const Selection& selection, const RunControl* control = nullptr);
 
 // Position of `pattern` in `text` at or after `from`, ASCII letters compared
 // ignoring case; npos when absent.
@@ -100,13 +78,6 @@ Passing PassesBy(const std::vector<platform::FolderId>& inside,
 // leading sourceRoot, with a "\" in between.
 std::string TargetFolderOf(const std::string& sourceRoot, const std::string& targetRoot,
                            const std::string& folderPath);
-
-// The export: walks the source and cuts every selected mail file, in the
-// walk's thread or in workers, for the kind of run the options ask for (with
-// any number of writers to the same result), and finishes it. Every failure is in the report, and
-// in the log. An export's target root is made by the caller first (Main makes and locks it), so
-// that the walk knows to pass it by.
-ExportReport RunExport(const Selection& selection, const ExportOptions& options = {});
 
 }  // namespace plenvar
 

@@ -5,7 +5,9 @@
 //   PLENVAR_FAULT=folder:PATH  PATH is replaced by a folder just before it is opened
 //   PLENVAR_FAULT=grow:PATH    a message is appended to PATH after its first read
 //   PLENVAR_FAULT=syncfs       flushing a file system fails with EIO
-//   PLENVAR_FAULT=term:PATH    SIGTERM arrives (in the opening thread) just before PATH is opened
+//   PLENVAR_FAULT=term:PATH    SIGTERM arrives (in the opening thread) just before PATH is
+//                              opened, once no other file is open for reading: every mail file
+//                              that other threads were cutting has been read to its end
 //   PLENVAR_FAULT=term2:PATH   two SIGTERMs arrive then
 //   PLENVAR_FAULT=late-rename  renames are slow, and one after a flush aborts
 //
@@ -17,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -27,6 +30,34 @@
 namespace {
 
 int grow_fd = -1;
+
+// Descriptors of the files open for reading (plus one; 0 is a free slot).
+constexpr int kReading = 256;
+std::atomic<int> reading[kReading];
+
+void Track(int fd) {
+  for (std::atomic<int>& slot : reading) {
+    int free = 0;
+    if (slot.compare_exchange_strong(free, fd + 1)) return;
+  }
+}
+
+void Untrack(int fd) {
+  for (std::atomic<int>& slot : reading) {
+    int mine = fd + 1;
+    if (slot.compare_exchange_strong(mine, 0)) return;
+  }
+}
+
+// Waits, up to 10 s, until no file is open for reading.
+void AwaitNoReading() {
+  for (int waited = 0; waited < 10000; ++waited) {
+    bool any = false;
+    for (std::atomic<int>& slot : reading) any = any || slot.load() != 0;
+    if (!any) return;
+    usleep(1000);
+  }
+}
 
 std::string_view Fault() {
   const char* fault = std::getenv("PLENVAR_FAULT");
@@ -66,7 +97,10 @@ int OpenAt(int folder, const char* name, int flags, mode_t mode) {
   char buffer[4096];
   const char* path = WholePath(folder, name, buffer);
   if (Is("vanish", path)) unlink(path);
-  if (Is("term", path) || Is("term2", path)) raise(SIGTERM);
+  if (Is("term", path) || Is("term2", path)) {
+    AwaitNoReading();
+    raise(SIGTERM);
+  }
   if (Is("term2", path)) raise(SIGTERM);
   if (Is("folder", path)) {
     unlink(path);
@@ -74,6 +108,8 @@ int OpenAt(int folder, const char* name, int flags, mode_t mode) {
   }
   const int fd = next(folder, name, flags, mode);
   if (fd >= 0 && Is("grow", path)) grow_fd = fd;
+  if (fd >= 0 && (flags & O_ACCMODE) == O_RDONLY && (flags & (O_DIRECTORY | O_PATH)) == 0)
+    Track(fd);
   return fd;
 }
 
@@ -115,6 +151,13 @@ ssize_t read(int fd, void* buffer, size_t size) {
     }
   }
   return n;
+}
+
+int close(int fd) {
+  using CloseFn = int (*)(int);
+  static CloseFn next = Next<CloseFn>("close");
+  Untrack(fd);
+  return next(fd);
 }
 
 bool synced = false;

@@ -43,15 +43,18 @@ struct Process {
 struct Faults {
   std::string fault;  // PLENVAR_FAULT for tests/e2e/fault_shim.cc
   rlim_t fileSizeLimit = RLIM_INFINITY;
+  int seconds =
+      30;  // then SIGTERM, and SIGKILL 5 s later: a run that hangs ignoring SIGTERM ends too
 };
 
-// Runs plenvar with args in folder cwd, under a 30-second timeout so that a
-// hang fails the test instead of stalling it.
+// Runs plenvar with args in folder cwd, under a timeout so that a hang fails
+// the test instead of stalling it (status 124, or -1 once killed).
 Process RunPlenvar(const TempDir& dir, const std::vector<std::string>& args,
                    const Faults& faults = {}) {
   const std::string out = dir.Sub("stdout.txt");
   const std::string err = dir.Sub("stderr.txt");
-  std::vector<std::string> argv = {"timeout", "30", PLENVAR_BINARY};
+  std::vector<std::string> argv = {"timeout", "-k", "5", std::to_string(faults.seconds),
+                                   PLENVAR_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());
   pid_t child = fork();
   if (child == 0) {
@@ -686,6 +689,7 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
     int written, inPlace;
     std::string failure;  // the notice's lines for it, if any
     const Tree& tree;
+    bool again = false;  // the rerun is run twice: the second finds the first's files in place
   } cases[] = {
       {"complete", nullptr, 0, 4, "", kExported},
       {"half", [](Path d) { std::filesystem::remove_all(d / "out/bob"); }, 1, 3, "", kExported},
@@ -693,6 +697,9 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
        kExported},
       {"one cut short", [&](Path d) { std::filesystem::resize_file(d / bob, 10); }, 1, 3, "",
        kExported},
+      {"one changed at its size",
+       [&](Path d) { testing::WriteFile(d / bob, std::string(ReadFile(d / bob).size(), 'x')); }, 1,
+       3, "", kExported},
       {"a leftover temporary file",
        [&](Path d) {
          std::filesystem::rename(d / bob, d / "out/bob/000000000000000003-1.MAI.tmp");
@@ -706,6 +713,11 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
        notWritten + "anna/000000000000000002.MAI: Is a directory (the rest of "
                     "store/anna/inbox.msg was not exported)\n",
        folderAtAnna},
+      // Numbered lower than an export without the failure would: in place all the same.
+      {"a folder in place of an earlier one, run twice", folderAt(anna), 0, 2,
+       notWritten + "anna/000000000000000002.MAI: Is a directory (the rest of "
+                    "store/anna/inbox.msg was not exported)\n",
+       folderAtAnna, true},
   };
   for (const char* threads : {"/MT:1", "/MT:4"}) {
     for (const auto& c : cases) {
@@ -715,6 +727,7 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
       const std::vector<std::string> args = {"/S:store", "/T:out", "/M:*.msg", threads};
       ASSERT_EQ(RunPlenvar(dir, args).status, 0) << what;
       if (c.change) c.change(dir.path);
+      if (c.again) RunPlenvar(dir, args);
       std::vector<std::string> again = args;
       again.push_back("/LOG:run.log");
       const Process p = RunPlenvar(dir, again);
@@ -732,6 +745,49 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
       const std::string log = ReadFile(dir.path / "run.log");
       EXPECT_NE(log.rfind("\t" + std::to_string(c.inPlace) + "\n"), std::string::npos) << log;
     }
+  }
+}
+
+// A mail file of more short messages than may wait for their commit, reached
+// after a stretch of empty folders in which every mail file before it was
+// committed: the oldest mail file never waits for room, so every run ends.
+TEST(PlenvarTest, ManyShortMessagesAfterAnEmptyStretch) {
+  TempDir dir;
+  Tree store = {{"a/first.msg", "Received: first\r\n"}};
+  for (int i = 0; i < 3000; ++i) store["aa/e" + std::to_string(i) + "/"] = "";
+  std::string many;
+  for (int i = 0; i < 9000; ++i) many += "Received: " + std::to_string(i) + "\r\n\r\nx\r\n\r\n";
+  store["b/many.msg"] = many;
+  MakeTree(dir.path / "store", store);
+  for (const std::string mode : {"/MT:1", "/MT:2", "/MT:7", "", "/LIST"}) {
+    std::vector<std::string> args = {"/S:store", "/T:out", "/SILENT"};
+    if (!mode.empty()) args.push_back(mode);
+    const Process p = RunPlenvar(dir, args, {"", RLIM_INFINITY, 20});
+    EXPECT_EQ(p.status, 0) << "'" << mode << "' " << p.err;
+    if (mode != "/LIST") {
+      EXPECT_EQ(testing::ListNames(dir.path / "out/b").size(), 9000u) << mode;
+      std::filesystem::remove_all(dir.path / "out");
+    }
+  }
+}
+
+// A verify stopped by a signal reports what it compared up to the stop and
+// nothing after it: the message files it did not reach are not extra files.
+TEST(PlenvarTest, AStoppedVerifyFindsNoExtraFiles) {
+  for (const char* threads : {"/MT:1", "/MT:4"}) {
+    TempDir dir;
+    MakeTree(dir.path / "store", {{"anna/inbox.msg", "Received: a\r\n\r\nReceived: b\r\n"},
+                                  {"anna/zzz.msg", "Received: c\r\n"}});
+    ASSERT_EQ(RunPlenvar(dir, {"/S:store", "/T:out", "/SILENT"}).status, 0) << threads;
+    const Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/VERIFY", "/LOG:v.log", threads},
+                                 {"term:store/anna/zzz.msg"});
+    EXPECT_EQ(p.status, 128 + SIGTERM) << threads;
+    const std::string log = ReadFile(dir.path / "v.log");
+    EXPECT_EQ(log.find("extra-file"), std::string::npos) << threads << "\n" << log;
+    EXPECT_NE(log.find("\tinterrupted before its end\ninterrupted\tSIGTERM\ntotal\t"),
+              std::string::npos)
+        << threads << "\n"
+        << log;
   }
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "extract/extract.h"
+#include "output/job.h"
 #include "test_util.h"
 
 namespace {
@@ -56,11 +57,18 @@ std::vector<std::string> Split(const std::string& mail, const std::filesystem::p
   std::filesystem::create_directory(out);
   plenvar::testing::BlockSize size(block);
   plenvar::ExportReport report;
-  auto output = plenvar::MakeSerialOutput(report);
-  output->BeginMailFile(mail, out.string());
-  Check(!plenvar::SplitMailFile(mail, *output), "a file that changed");
-  output->EndMailFile(std::nullopt);
+  plenvar::RunControl control;
+  bool changed = false;
+  auto output = plenvar::MakeSequential(
+      plenvar::MakeJob(plenvar::RunKind::kExport), report,
+      [&changed](int, const std::string& path, plenvar::MessageSink& sink) {
+        changed = plenvar::SplitMailFile(path, sink);
+        return std::optional<plenvar::Failure>();
+      },
+      control);
+  output->MailFile(mail, out.string());
   output.reset();
+  Check(!changed, "a file that changed");
   std::vector<std::string> messages = plenvar::testing::ReadMessages(out);
   const std::vector<std::string> names = plenvar::testing::ListNames(out);
   Check(names.size() == static_cast<std::size_t>(report.messages), "a stray file");

@@ -23,6 +23,26 @@ using testing::Tree;
 TEST(OutputTest, NamesByEighteenDigits) {
   EXPECT_EQ(MessageFileName(1), "000000000000000001.MAI");
   EXPECT_EQ(MessageFileName(2147483648), "000000002147483648.MAI");  // past 32 bits
+  // What a verify and a rerun take a name in the target for.
+  const struct {
+    const char* name;
+    NameKind kind;
+  } names[] = {{"000000000000000042.MAI", NameKind::kMessageFile},
+               {"000000000000000042.MAI.tmp", NameKind::kTemporary},
+               {"000000000000000007-3.MAI.tmp", NameKind::kTemporary},
+               {"000000000000000007-12.MAI.tmp", NameKind::kTemporary},
+               {"000000000000000007-x.MAI.tmp", NameKind::kOther},
+               {"000000000000000007-.MAI.tmp", NameKind::kOther},
+               {"000000000000000007-3x.MAI.tmp", NameKind::kOther},
+               {"000000000000000007-3.MAI", NameKind::kOther},
+               {"00000000000000042.MAI", NameKind::kOther},
+               {"000000000000000000.MAI", NameKind::kOther},
+               {"000000000000000042.mai", NameKind::kOther},
+               {"000000000000000042.MAI.bak", NameKind::kOther}};
+  for (const auto& n : names) {
+    std::int64_t number = 0;
+    EXPECT_EQ(KindOfName(n.name, &number), n.kind) << n.name;
+  }
 }
 
 // The same events into every output. A message file that cannot be written
@@ -30,29 +50,29 @@ TEST(OutputTest, NamesByEighteenDigits) {
 // unsaid); the walk's failures keep their place; a dry run numbers alike and
 // writes nothing.
 TEST(OutputTest, EveryOutputNumbersAndReportsAlike) {
-  const std::function<std::unique_ptr<Output>(ExportReport&)> outputs[] = {
-      MakeListOutput, [](ExportReport& r) { return MakeSerialOutput(r); },
-      [](ExportReport& r) { return testing::WorkersAsOutput(2, r); },
-      [](ExportReport& r) { return testing::WorkersAsOutput(7, r); }};
+  const struct {
+    int writers;
+    RunKind kind;
+  } outputs[] = {
+      {1, RunKind::kList}, {1, RunKind::kExport}, {2, RunKind::kExport}, {7, RunKind::kExport}};
   for (std::size_t which = 0; which < std::size(outputs); ++which) {
     TempDir dir;
     testing::WriteFile(dir.path / "blocked", "a file where a folder belongs");
     ExportReport report;
-    std::unique_ptr<Output> output = outputs[which](report);
+    RunControl control;
+    testing::ScriptedStore store;
+    std::unique_ptr<MailFileQueue> output =
+        testing::MakeQueue(outputs[which].writers, report, store, control, outputs[which].kind);
     const std::string a = dir.Sub("a"), blocked = dir.Sub("blocked") + "\\x";
-    output->BeginMailFile("one.msg", a);
-    output->Message("m1\r\n", nullptr);
-    std::string owned = "m2\r\n";
-    output->Message(owned, &owned);
-    output->EndMailFile(std::nullopt);
-    output->BeginMailFile("two.msg", blocked);
-    output->Message("m3\r\n", nullptr);
-    output->Message("m4\r\n", nullptr);
-    output->EndMailFile(Failure{kMailFileNotRead, "two.msg", "unsaid once a write failed"});
+    store.Add("one.msg", {{{"m1\r\n", false}, {"m2\r\n", true}}, std::nullopt});
+    output->MailFile("one.msg", a);
+    store.Add("two.msg", {{{"m3\r\n", false}, {"m4\r\n", false}},
+                          Failure{kMailFileNotRead, "two.msg", "unsaid once a write failed"}});
+    output->MailFile("two.msg", blocked);
     output->Skip({kNotRegularFile, "fifo.msg", "not a regular file"});
-    output->BeginMailFile("three.msg", a);
-    output->Message("m5\r\n", nullptr);
-    output->EndMailFile(Failure{kMailFileChanged, "three.msg", "changed"});
+    store.Add("three.msg",
+              {{{"m5\r\n", false}}, Failure{kMailFileChanged, "three.msg", "changed"}});
+    output->MailFile("three.msg", a);
     output->Finish();
     output.reset();
 
@@ -79,11 +99,12 @@ TEST(OutputTest, EveryOutputNumbersAndReportsAlike) {
 TEST(OutputTest, AMessageLargerThanTheWaitingCapIsWritten) {
   TempDir dir;
   ExportReport report;
-  auto output = testing::WorkersAsOutput(2, report);
-  output->BeginMailFile("big.msg", dir.Sub("out"));
+  RunControl control;
+  testing::ScriptedStore store;
+  auto output = testing::MakeQueue(2, report, store, control);
   const std::string big(std::size_t{33} << 20, 'x');
-  output->Message(big, nullptr);
-  output->EndMailFile(std::nullopt);
+  store.Add("big.msg", {{{big, false}}, std::nullopt});
+  output->MailFile("big.msg", dir.Sub("out"));
   output->Finish();
   EXPECT_EQ(report.total, 0);
   EXPECT_EQ(std::filesystem::file_size(dir.path / "out" / MessageFileName(1)), big.size());
@@ -99,10 +120,14 @@ TEST(OutputTest, WriteFailingHalfWayLeavesNoFile) {
     const rlimit limit{4096, 4096};
     setrlimit(RLIMIT_FSIZE, &limit);
     ExportReport report;
-    auto output = MakeSerialOutput(report);
-    output->BeginMailFile("in.msg", dir.Sub("out"));
-    for (const std::size_t size : {10, 8000, 10}) output->Message(std::string(size, 'x'), nullptr);
-    output->EndMailFile(std::nullopt);
+    RunControl control;
+    testing::ScriptedStore store;
+    auto output = testing::MakeQueue(1, report, store, control);
+    testing::ScriptedStore::Script script;
+    for (const std::size_t size : {10, 8000, 10})
+      script.messages.emplace_back(std::string(size, 'x'), false);
+    store.Add("in.msg", script);
+    output->MailFile("in.msg", dir.Sub("out"));
     output->Finish();
     _exit(report.counts[kMessageNotWritten] == 1 && report.messages == 1 ? 0 : 1);
   }

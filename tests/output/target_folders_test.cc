@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "base/error.h"
 #include "test_util.h"
 
 namespace plenvar {

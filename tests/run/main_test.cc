@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "output/output.h"
+#include "platform/process.h"
 #include "run/run.h"
 #include "test_util.h"
 
@@ -236,11 +237,18 @@ TEST(MainTest, VerifyFindsWhatDiffersFromTheExport) {
     std::function<void(Path)> tamper;  // given the test folder
     FailureKind kind;                  // kFailureKinds: nothing to find
     std::string path;                  // the first failure's, under out/
+    int found = 1;                     // failures of that kind
   } cases[] = {
       {"clean", [](Path) {}, kFailureKinds, ""},
       {"deleted", [&](Path d) { fs::remove(d / "out/a" / two); }, kMessageMissing, "a/" + two},
       {"a byte changed", [&](Path d) { testing::WriteFile(d / "out/a" / two, "Received: B\r\n"); },
        kMessageDiffers, "a/" + two},
+      {"both messages of a mail file changed",
+       [&](Path d) {
+         testing::WriteFile(d / "out/a" / MessageFileName(1), "Received: A\r\n");
+         testing::WriteFile(d / "out/a" / two, "Received: B\r\n");
+       },
+       kMessageDiffers, "a/" + MessageFileName(1), 2},
       {"cut short", [&](Path d) { fs::resize_file(d / "out/a" / two, 5); }, kMessageDiffers,
        "a/" + two},
       {"a byte longer", [&](Path d) { testing::WriteFile(d / "out/a" / two, "Received: b\r\n!"); },
@@ -258,7 +266,7 @@ TEST(MainTest, VerifyFindsWhatDiffersFromTheExport) {
        kExtraFile, "a/" + two + ".tmp"},
       {"a mail file added to the source",
        [](Path d) { testing::WriteFile(d / "src/a/0.msg", "Received: new\r\n"); }, kMessageDiffers,
-       "a/" + MessageFileName(1)},
+       "a/" + MessageFileName(1), 2},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -278,7 +286,9 @@ TEST(MainTest, VerifyFindsWhatDiffersFromTheExport) {
         continue;
       }
       const std::string named = platform::DisplayPath(Arg((dir.path / "out" / c.path).string()));
-      EXPECT_NE(text.find(std::string("\r\n") + kFailureText[c.kind].label), std::string::npos)
+      EXPECT_NE(text.find(std::string("\r\n") + kFailureText[c.kind].label +
+                          std::to_string(c.found) + "\r\n"),
+                std::string::npos)
           << what << ": " << text;
       EXPECT_NE(text.find("\r\n" + named + ": "), std::string::npos) << what << ": " << text;
     }

@@ -87,14 +87,11 @@ void ClearProgress() {
 
 namespace {
 
-std::atomic<int> interruption{0};
-std::atomic<std::int64_t> interruptedWork{0};
-thread_local std::int64_t threadWork = 0;  // plain: read only in its own thread's handler
+std::atomic<int>* stopFlag = nullptr;  // set once, before any signal is caught
 
 void OnInterrupt(int signal) {
   // A second signal means now: the default action, which ends the process.
-  if (interruption.load() == 0) interruptedWork = threadWork;
-  if (interruption.exchange(signal) != 0) {
+  if (stopFlag->exchange(signal) != 0) {
     std::signal(signal, SIG_DFL);
     std::raise(signal);
   }
@@ -102,7 +99,8 @@ void OnInterrupt(int signal) {
 
 }  // namespace
 
-void CatchInterrupts() {
+void CatchInterrupts(std::atomic<int>* stop) {
+  stopFlag = stop;
   struct sigaction action = {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -110,12 +108,6 @@ void CatchInterrupts() {
   action.sa_flags = SA_RESTART;
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
-
-int Interruption() { return interruption.load(std::memory_order_relaxed); }
-
-void SetThreadWork(std::int64_t work) { threadWork = work; }
-
-std::int64_t InterruptedWork() { return interruptedWork.load(); }
 
 std::string SignalName(int signal) {
   switch (signal) {

@@ -43,10 +43,7 @@ void ShowProgress(std::string_view) {}
 void ClearProgress() {}
 
 // A GUI program gets no console signals: a run ends when it is done or killed.
-void CatchInterrupts() {}
-int Interruption() { return 0; }
-void SetThreadWork(std::int64_t) {}
-std::int64_t InterruptedWork() { return 0; }
+void CatchInterrupts(std::atomic<int>*) {}
 std::string SignalName(int signal) { return "signal " + std::to_string(signal); }
 
 }  // namespace plenvar::platform

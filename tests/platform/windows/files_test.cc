@@ -37,13 +37,15 @@ TEST(FilesTest, OneFullFlushPerVolume) {
     writeOuts = flushes = 0;
     testing::TempDir dir;
     ExportReport report;
-    auto output =
-        c.writers == 1 ? MakeSerialOutput(report) : testing::WorkersAsOutput(c.writers, report);
+    RunControl control;
+    testing::ScriptedStore store;
+    auto output = testing::MakeQueue(c.writers, report, store, control);
     for (const char* folder : {"anna", "bob"}) {
-      output->BeginMailFile(std::string(folder) + ".msg", dir.Sub(folder));
+      testing::ScriptedStore::Script script;
       for (int i = 0; i < (folder[0] == 'a' ? 3 : 2); ++i)
-        output->Message("Received: x\r\n", nullptr);
-      output->EndMailFile(std::nullopt);
+        script.messages.emplace_back("Received: x\r\n", false);
+      store.Add(std::string(folder) + ".msg", script);
+      output->MailFile(std::string(folder) + ".msg", dir.Sub(folder));
     }
     output->Finish();
     output.reset();

@@ -1,0 +1,67 @@
+// The hand-over of a large mail file's messages: the one worker that cuts it
+// packs each message into a task that any worker may work on, so that one
+// large mailbox alone keeps every core busy. The queue of tasks, its cap on
+// bytes, and the buffers that go back to the cutters. No threads: the pool
+// calls it under its lock.
+#ifndef PLENVAR_OUTPUT_HAND_OVER_H_
+#define PLENVAR_OUTPUT_HAND_OVER_H_
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "output/order.h"
+
+namespace plenvar {
+
+struct Task {
+  Entry* entry = nullptr;
+  Batch* batch = nullptr;  // set as it is published
+  std::size_t index = 0;   // in the batch
+  std::int64_t number = 0;
+  // The message is data's text from `offset` on, `size` long: tasks move, and
+  // a short string's text moves with it.
+  std::string data;
+  std::size_t offset = 0;
+  std::size_t size = 0;
+  std::size_t bytes = 0;  // what it holds: a reused buffer may be larger than its message
+
+  std::int64_t K() const { return batch->firstK + static_cast<std::int64_t>(index); }
+  std::string_view Text() const { return std::string_view(data).substr(offset, size); }
+};
+
+// Packs a message into `task`: a large one (`owner` given) with its buffer,
+// rather than a copy; a short one copied into a buffer from `reuse`, if any.
+void Pack(std::string_view text, std::string* owner, std::vector<std::string>* reuse, Task* task);
+
+// Once worked on, outside the lock: frees a buffer too large to go back.
+void Release(Task* task);
+
+class HandOver {
+ public:
+  explicit HandOver(std::size_t bytesCap) : cap_(bytesCap) {}
+  bool Empty() const { return tasks_.empty(); }
+  // Whether `bytes` more may wait: under the cap, or nothing waits (a single
+  // message larger than the cap still goes).
+  bool Fits(std::size_t bytes) const { return bytes_ == 0 || bytes_ + bytes <= cap_; }
+  // Queues `tasks`, their messages in `batch`, holding `bytes`.
+  void Add(std::vector<Task>* tasks, Batch* batch, std::size_t bytes);
+  // A worker's share of what waits, out of `workers`: at most `most`.
+  std::vector<Task> TakeShare(std::size_t workers, std::size_t most);
+  // Worked on: their batches learn it, and their buffers go back to the cutters.
+  void Done(std::vector<Task>* tasks);
+  // A cutter with no buffer left takes those that came back.
+  void Lend(std::vector<std::string>* reuse);
+
+ private:
+  std::deque<Task> tasks_;
+  std::size_t bytes_ = 0;  // of the tasks not yet done
+  std::size_t cap_;
+  std::vector<std::string> spent_;  // buffers of done tasks, for the cutters
+};
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_OUTPUT_HAND_OVER_H_

@@ -1,0 +1,87 @@
+// What a kind of run does with each message (a Job), apart from how the
+// messages reach it: both drivers, one thread or the workers, run the same job.
+#ifndef PLENVAR_OUTPUT_JOB_H_
+#define PLENVAR_OUTPUT_JOB_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "output/output.h"
+#include "output/tally.h"
+
+namespace plenvar {
+
+// One mail file of the walk, or one failure of the walk.
+struct Unit {
+  std::int64_t mailFile = 0;  // its place among the walk's mail files, from 1; 0: a failure
+  std::string source, folder;
+  bool folderExists = false;
+  bool freshFolder = false;        // made by this run: it holds no earlier run's message file
+  std::string madeFolder;          // the first level of its folder this run made for it, if any
+  std::optional<Failure> failure;  // the walk's failure, or how the mail file ended
+};
+
+// What became of one message's work, until its commit.
+struct MessageOutcome {
+  std::size_t size = 0;
+  bool worked = false;      // false: no work was done for it
+  std::int64_t number = 0;  // the number its work was done for; 0: none was needed
+  bool inPlace = false;     // an export: the file of `number` held it already
+  bool placed = false;      // an export: written under its final name already
+  std::string error;        // why its work failed; empty when it went well
+  FailureKind errorKind = kMessageNotWritten;
+};
+
+class Job {
+ public:
+  virtual ~Job() = default;
+  // Whether Work runs at all (a dry run only counts), and whether it needs
+  // the messages' numbers.
+  virtual bool Works() const { return true; }
+  virtual bool NeedsNumbers(const Unit& /*unit*/) const { return false; }
+  // Whether a message whose work failed ends its mail file: the messages
+  // after it are then not worked on.
+  virtual bool FailureEndsMailFile() const { return false; }
+  // In the walk's thread, as a mail file is handed over: its folder (an
+  // export makes it, and tells what it made).
+  virtual void BeginFolder(Unit& unit) { unit.folderExists = true; }
+  // In any thread: message `k` (from 1) of `unit`, to be numbered `number`
+  // unless a message before it fails (0 when it needs no number and the
+  // number is not known yet). `final`: the number is the message's own and
+  // its commit follows at once in this thread.
+  virtual void Work(const Unit& unit, std::int64_t k, std::int64_t number, std::string_view text,
+                    MessageOutcome& outcome, bool final) = 0;
+  // In walk order, one message at a time: `number` is its number, or 0 when
+  // it gets none (a message file before it in its mail file could not be
+  // written, or the run stopped before its mail file), and then its work is
+  // only undone.
+  virtual void Commit(const Unit& unit, std::int64_t k, std::int64_t number,
+                      MessageOutcome& outcome, Tally& tally) = 0;
+  // A mail file the run stopped before, whose messages were undone: what was
+  // made for it is to be taken back.
+  virtual void Undo(const Unit& /*unit*/) {}
+  // Once every message is committed; `stopped`: the run was asked to stop.
+  virtual void Finish(Tally& tally, bool stopped) = 0;
+};
+
+std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget);
+std::unique_ptr<Job> MakeListJob();
+std::unique_ptr<Job> MakeVerifyJob();
+
+// The report of a unit whose messages are all committed: how its mail file
+// went, or the walk's failure. Both drivers end each unit so.
+void ReportUnit(Unit& unit, Tally& tally);
+
+// Work and Commit with any exception turned into the message's failure, so
+// that no thread of the run is left waiting for one that threw.
+void WorkSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,
+                std::string_view text, MessageOutcome& outcome, bool final);
+void CommitSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,
+                  MessageOutcome& outcome, Tally& tally);
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_OUTPUT_JOB_H_

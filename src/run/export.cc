@@ -1,0 +1,67 @@
+// The running of a run: the walk selects the mail files, the cutters cut them,
+// and a MailFileQueue of the run's kind does the job on every message, with
+// one thread or with workers, to the same result.
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "extract/extract.h"
+#include "output/job.h"
+#include "run/run.h"
+
+namespace plenvar {
+
+namespace {
+
+// Hands each mail file the walk selects, and each failure it meets, to the queue.
+class HandingOver : public StoreVisitor {
+ public:
+  explicit HandingOver(MailFileQueue& queue) : queue_(queue) {}
+  void MailFile(const std::string& path, const std::string& targetFolder) override {
+    queue_.MailFile(path, targetFolder);
+  }
+  void CannotSelect(Failure failure) override { queue_.Skip(std::move(failure)); }
+
+ private:
+  MailFileQueue& queue_;
+};
+
+}  // namespace
+
+ExportReport RunExport(const Selection& selection, const ExportOptions& options,
+                       RunControl* given) {
+  RunControl own;
+  RunControl& control = given != nullptr ? *given : own;
+  ExportReport report;
+  report.log = options.log;
+  // Each thread that cuts has a cutter of its own; all count into the
+  // control, from which the progress line is drawn.
+  std::vector<Cutter> cutters(static_cast<std::size_t>(options.writers));
+  const CutFunction cut = [&cutters, &control](int worker, const std::string& path,
+                                               MessageSink& sink) -> std::optional<Failure> {
+    std::optional<Failure> failure;
+    try {
+      if (SplitMailFile(path, cutters[static_cast<std::size_t>(worker)], sink, &control))
+        failure = {kMailFileChanged, path,
+                   "changed while it was read (what was read was exported)"};
+    } catch (const Error& e) {
+      failure = {kMailFileNotRead, e.path, e.reason};
+    } catch (const std::exception& e) {
+      failure = {kMailFileNotRead, path, e.what()};
+    }
+    ++control.mailFiles;
+    return failure;
+  };
+  std::unique_ptr<Job> job = MakeJob(options.kind, options.targetMade);
+  const std::unique_ptr<MailFileQueue> queue =
+      options.writers == 1 ? MakeSequential(std::move(job), report, cut, control)
+                           : MakeWorkers(std::move(job), options.writers, report, cut, control);
+  HandingOver handingOver(*queue);
+  report.folders = WalkStore(selection, handingOver, &control);
+  queue->Finish();
+  report.interrupted = control.stop.load();
+  EndRunLog(report);
+  return report;
+}
+
+}  // namespace plenvar
