@@ -1,11 +1,15 @@
 #include "test_util.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "extract/line_reader.h"
 #include "output/job.h"
@@ -84,6 +88,31 @@ void MakeTree(const fs::path& root, const Tree& tree) {
       WriteFile(root / name, content);
     }
   }
+}
+
+void Latch::CountDown() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (--count_ <= 0) open_.notify_all();
+}
+
+bool Latch::Wait(double seconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return open_.wait_for(lock, std::chrono::duration<double>(seconds),
+                        [this] { return count_ <= 0; });
+}
+
+void WithinSeconds(double seconds, const std::string& what, const std::function<void()>& body) {
+  Latch done;
+  std::thread thread([&] {
+    body();
+    done.CountDown();
+  });
+  if (!done.Wait(seconds)) {
+    std::fprintf(stderr, "FAILED: %s did not end within %.0f s\n", what.c_str(), seconds);
+    std::fflush(stderr);
+    std::_Exit(1);
+  }
+  thread.join();
 }
 
 void ScriptedStore::Add(const std::string& name, Script script) {

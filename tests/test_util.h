@@ -2,6 +2,7 @@
 #ifndef PLENVAR_TESTS_TEST_UTIL_H_
 #define PLENVAR_TESTS_TEST_UTIL_H_
 
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -72,6 +73,25 @@ class ScriptedStore {
 std::unique_ptr<MailFileQueue> MakeQueue(int writers, ExportReport& report, ScriptedStore& store,
                                          RunControl& control, RunKind kind = RunKind::kExport,
                                          const PoolLimits& limits = {});
+
+// A latch a test opens: Wait returns true once it was counted down to zero,
+// or false after `seconds`, so that a test fails instead of hanging.
+class Latch {
+ public:
+  explicit Latch(int count = 1) : count_(count) {}
+  void CountDown();
+  bool Wait(double seconds = 20);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable open_;
+  int count_;
+};
+
+// Runs `body` in a thread of its own, under a time limit: a body that has not
+// returned after `seconds` ends the test's process, failing the test, with a
+// line that names `what`.
+void WithinSeconds(double seconds, const std::string& what, const std::function<void()>& body);
 
 // Every folder ("name/" -> "") and file (name -> content) under root, by
 // path relative to root with "/" separators.

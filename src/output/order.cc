@@ -10,7 +10,7 @@ void Entry::EndAt(std::int64_t k) {
   }
 }
 
-bool Order::Add(Unit unit, bool walkFailure, bool stopping) {
+Entry& Order::Add(Unit unit, bool walkFailure, bool stopping) {
   auto entry = std::make_unique<Entry>();
   entry->unit = std::move(unit);
   entry->seq = nextSeq_++;
@@ -18,7 +18,8 @@ bool Order::Add(Unit unit, bool walkFailure, bool stopping) {
   if (walkFailure || stopping) entry->stage = Stage::kFinished;
   if (!walkFailure && stopping) entry->ending = Ending::kNotBegun;
   entries_.push_back(std::move(entry));
-  return AdvanceBases();
+  AdvanceBases();
+  return *entries_.back();
 }
 
 Entry* Order::Take(bool stopping) {

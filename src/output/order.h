@@ -54,6 +54,9 @@ struct Entry {
 
   // Message k failed so that its mail file ends there.
   void EndAt(std::int64_t k);
+  // Whether message k is to be worked on: no message before it ended the
+  // mail file, whichever failed first.
+  bool ToWork(std::int64_t k) const { return k <= lastToWork.load(); }
 };
 
 class Order {
@@ -62,8 +65,8 @@ class Order {
 
   // The walk's thread: a mail file, or (`walkFailure`) a failure of the walk,
   // which is finished at once. Once the run is `stopping`, a mail file is
-  // not begun. Returns whether a base became known.
-  bool Add(Unit unit, bool walkFailure, bool stopping);
+  // not begun.
+  Entry& Add(Unit unit, bool walkFailure, bool stopping);
   std::size_t Size() const { return entries_.size(); }
   bool Empty() const { return entries_.empty(); }
 

@@ -94,7 +94,7 @@ bool Pool::RunTasks(std::unique_lock<std::mutex>& lock) {
   for (Task& task : share) {
     MessageOutcome& outcome = task.batch->messages[task.index];
     const std::int64_t k = task.K();
-    if (k <= task.entry->lastToWork) {
+    if (task.entry->ToWork(k)) {
       WorkSafely(*job_, task.entry->unit, k, task.number, task.Text(), outcome, false);
       if (!outcome.error.empty() && job_->FailureEndsMailFile()) task.entry->EndAt(k);
     }

@@ -31,7 +31,7 @@ void WorkerSink::Message(std::string_view text, std::string* owner) {
   MessageOutcome& outcome = batch_.messages.back();
   outcome.size = text.size();
   const std::int64_t k = ++k_;
-  if (!job_.Works() || k > entry_.lastToWork) {
+  if (!job_.Works() || !entry_.ToWork(k)) {
     // Nothing to do for it: it is only counted.
   } else if (handOver_) {
     Task task;
@@ -73,7 +73,7 @@ void WorkerSink::Finish(std::unique_lock<std::mutex>& lock) {
     std::size_t from = 0;
     for (std::size_t i = 0; i < held_.ends.size(); ++i) {
       const std::int64_t k = batch_.firstK + static_cast<std::int64_t>(i);
-      if (k > entry_.lastToWork) break;
+      if (!entry_.ToWork(k)) break;
       MessageOutcome& outcome = batch_.messages[i];
       WorkSafely(job_, entry_.unit, k, base + k,
                  std::string_view(held_.texts).substr(from, held_.ends[i] - from), outcome, false);
