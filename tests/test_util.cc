@@ -18,10 +18,14 @@ namespace fs = std::filesystem;
 
 namespace plenvar::testing {
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(fs::temp_directory_path()) {}
+
+TempDir::TempDir(const fs::path& base) {
+  std::error_code error;
+  const fs::path under = fs::is_directory(base, error) ? base : fs::temp_directory_path();
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    path = fs::temp_directory_path() / ("plenvar-test-" + std::to_string(random()));
+    path = under / ("plenvar-test-" + std::to_string(random()));
     if (fs::create_directory(path)) return;
   }
   throw std::runtime_error("cannot make a temporary folder");

@@ -21,6 +21,8 @@ namespace plenvar::testing {
 struct TempDir {
   std::filesystem::path path;
   TempDir();
+  // Under `base` instead, when it is a folder (a tmpfs, for many small files).
+  explicit TempDir(const std::filesystem::path& base);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -21,6 +21,7 @@
 #include <random>
 #include <sstream>
 
+#include "e2e/run_plenvar.h"
 #include "extract/extract.h"
 #include "platform/folders.h"
 #include "test_util.h"
@@ -28,65 +29,14 @@
 namespace plenvar {
 namespace {
 
+using testing::Faults;
 using testing::MakeTree;
+using testing::Process;
 using testing::ReadFile;
 using testing::ReadTree;
+using testing::RunPlenvar;
 using testing::TempDir;
 using testing::Tree;
-
-struct Process {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-struct Faults {
-  std::string fault;  // PLENVAR_FAULT for tests/e2e/fault_shim.cc
-  rlim_t fileSizeLimit = RLIM_INFINITY;
-  int seconds =
-      30;  // then SIGTERM, and SIGKILL 5 s later: a run that hangs ignoring SIGTERM ends too
-};
-
-// Runs plenvar with args in folder cwd, under a timeout so that a hang fails
-// the test instead of stalling it (status 124, or -1 once killed).
-Process RunPlenvar(const TempDir& dir, const std::vector<std::string>& args,
-                   const Faults& faults = {}) {
-  const std::string out = dir.Sub("stdout.txt");
-  const std::string err = dir.Sub("stderr.txt");
-  std::vector<std::string> argv = {"timeout", "-k", "5", std::to_string(faults.seconds),
-                                   PLENVAR_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  pid_t child = fork();
-  if (child == 0) {
-    std::vector<char*> c_argv;
-    for (std::string& a : argv) c_argv.push_back(a.data());
-    c_argv.push_back(nullptr);
-    if (chdir(dir.path.c_str()) != 0) _exit(126);
-    if (!faults.fault.empty()) {
-      setenv("PLENVAR_FAULT", faults.fault.c_str(), 1);
-      setenv("LD_PRELOAD", PLENVAR_FAULT_SHIM, 1);
-      setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);  // the shim comes first
-    }
-    if (faults.fileSizeLimit != RLIM_INFINITY) {
-      const rlimit limit{faults.fileSizeLimit, faults.fileSizeLimit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
-      signal(SIGXFSZ, SIG_IGN);  // kept across exec: writes fail with EFBIG instead
-    }
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    execvp("timeout", c_argv.data());
-    _exit(127);
-  }
-  Process p;
-  int status = 0;
-  waitpid(child, &status, 0);
-  p.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  p.out = ReadFile(out);
-  p.err = ReadFile(err);
-  std::filesystem::remove(out);
-  std::filesystem::remove(err);
-  return p;
-}
 
 const Tree kStore = {
     {"anna/inbox.msg",
