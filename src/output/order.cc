@@ -40,6 +40,11 @@ Entry* Order::Take(bool stopping) {
   return nullptr;
 }
 
+bool Order::AnyQueued() const {
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [](const auto& entry) { return entry->stage == Stage::kQueued; });
+}
+
 Batch& Order::Publish(Entry& entry, Batch batch, std::size_t pending) {
   published_ += batch.messages.size();
   batch.pending = pending;

@@ -73,6 +73,7 @@ class Order {
   // A worker takes the oldest queued mail file; nullptr when there is none.
   // Once the run is `stopping`, none is begun: each queued one is finished.
   Entry* Take(bool stopping);
+  bool AnyQueued() const;
   // The oldest entry: its commits are what makes room, so it never waits.
   bool IsHead(const Entry& entry) const {
     return !entries_.empty() && entries_.front().get() == &entry;

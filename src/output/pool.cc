@@ -68,8 +68,12 @@ void Pool::RunWorker(int worker) {
       Cut(*entry, worker, held, lock);
       continue;
     }
-    // Once the run stops, what was queued is finished unbegun: it may commit.
-    if (control_.Stopped()) Commit(lock);
+    // Once the run stops, what was queued is finished unbegun: it may commit,
+    // and work that came while the commit had the lock released is not missed.
+    if (control_.Stopped()) {
+      Commit(lock);
+      if (!handOver_.Empty() || order_.AnyQueued()) continue;
+    }
     if (closing_) return;
     changed_.wait(lock);
   }

@@ -7,7 +7,7 @@
 
 namespace plenvar {
 
-std::string EnsureFolderPath(const std::string& path) {
+std::string EnsureFolderPath(const std::string& path, std::string* made) {
   // The root stays as it is: the leading "\" of an absolute path, a drive,
   // or a network share, which no folder can be made in place of.
   std::size_t i = platform::RootLength(path);
@@ -26,7 +26,10 @@ std::string EnsureFolderPath(const std::string& path) {
       prefix.append(path, i, end - i).push_back('\\');
       if (!platform::FolderExists(prefix)) {
         platform::MakeFolder(prefix);
-        if (firstMade.empty()) firstMade = prefix;
+        if (firstMade.empty()) {
+          firstMade = prefix;
+          if (made != nullptr) *made = prefix;
+        }
       }
     }
     i = end + 1;
@@ -78,8 +81,10 @@ bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* f
   }
   std::string first;
   try {
-    first = EnsureFolderPath(folder);
+    EnsureFolderPath(folder, &first);
   } catch (const Error&) {
+    // What it made is still taken back by a run stopped before this mail file.
+    if (made != nullptr) *made = first;
     if (fresh != nullptr) *fresh = false;
     return false;  // the first message file fails to open unless it exists after all
   }

@@ -12,8 +12,10 @@
 namespace plenvar {
 
 // Creates every missing folder along path; returns the first level it made
-// (with a trailing "\"), or "" when all existed. Failures throw Error.
-std::string EnsureFolderPath(const std::string& path);
+// (with a trailing "\"), or "" when all existed. Failures throw Error; then
+// *made, when given, holds the first level it made before it failed, which
+// it holds as soon as that level is made.
+std::string EnsureFolderPath(const std::string& path, std::string* made = nullptr);
 // Takes back what EnsureFolderPath(path) made, given what it returned: the
 // levels from `path` up to `firstMade`, each only while it is empty.
 void RemoveMadeFolders(std::string path, const std::string& firstMade);

@@ -62,7 +62,8 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
   // creates nothing; a dry run does not look at the target.
   if (!options.list) {
     try {
-      if (!options.verify) target.made = EnsureFolderPath(options.target);
+      // What it made before a failure is taken back too.
+      if (!options.verify) EnsureFolderPath(options.target, &target.made);
       if (platform::FolderExists(options.target) &&
           !platform::LockFolder(options.target, &prepared->lock))
         return Refusal(kHeldTarget, options.target);

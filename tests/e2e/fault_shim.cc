@@ -5,10 +5,11 @@
 //   PLENVAR_FAULT=folder:PATH  PATH is replaced by a folder just before it is opened
 //   PLENVAR_FAULT=grow:PATH    a message is appended to PATH after its first read
 //   PLENVAR_FAULT=syncfs       flushing a file system fails with EIO
-//   PLENVAR_FAULT=term:PATH    SIGTERM arrives (in the opening thread) just before PATH is
-//                              opened, once no other file is open for reading: every mail file
-//                              that other threads were cutting has been read to its end
-//   PLENVAR_FAULT=term2:PATH   two SIGTERMs arrive then
+//   PLENVAR_FAULT=term:PATH    SIGTERM arrives (in the opening thread) just before PATH is opened
+//   PLENVAR_FAULT=term:PATH@BEFORE  the same, once the file BEFORE was opened and closed:
+//                              with workers, a mail file another thread cuts has been read to
+//                              its end, so the stop cannot cut it short
+//   PLENVAR_FAULT=term2:PATH   two SIGTERMs arrive then (@BEFORE as for term)
 //   PLENVAR_FAULT=late-rename  renames are slow, and one after a flush aborts
 //
 // PATH is compared with the end of the path the program opens (for openat,
@@ -31,37 +32,18 @@ namespace {
 
 int grow_fd = -1;
 
-// Descriptors of the files open for reading (plus one; 0 is a free slot).
-constexpr int kReading = 256;
-std::atomic<int> reading[kReading];
-
-void Track(int fd) {
-  for (std::atomic<int>& slot : reading) {
-    int free = 0;
-    if (slot.compare_exchange_strong(free, fd + 1)) return;
-  }
-}
-
-void Untrack(int fd) {
-  for (std::atomic<int>& slot : reading) {
-    int mine = fd + 1;
-    if (slot.compare_exchange_strong(mine, 0)) return;
-  }
-}
-
-// Waits, up to 10 s, until no file is open for reading.
-void AwaitNoReading() {
-  for (int waited = 0; waited < 10000; ++waited) {
-    bool any = false;
-    for (std::atomic<int>& slot : reading) any = any || slot.load() != 0;
-    if (!any) return;
-    usleep(1000);
-  }
-}
+// The file a stop waits for: its descriptor while it is open, and whether
+// it was closed.
+std::atomic<int> before_fd{-1};
+std::atomic<bool> before_closed{false};
 
 std::string_view Fault() {
   const char* fault = std::getenv("PLENVAR_FAULT");
   return fault == nullptr ? "" : fault;
+}
+
+bool EndsWith(std::string_view have, std::string_view want) {
+  return have.size() >= want.size() && have.substr(have.size() - want.size()) == want;
 }
 
 bool Is(std::string_view action, const char* path) {
@@ -70,8 +52,20 @@ bool Is(std::string_view action, const char* path) {
       fault[action.size()] != ':')
     return false;
   const std::string_view want = fault.substr(action.size() + 1);
-  const std::string_view have = path;
-  return have.size() >= want.size() && have.substr(have.size() - want.size()) == want;
+  return EndsWith(path, want.substr(0, want.find('@')));
+}
+
+// The BEFORE of a fault, if any.
+std::string_view Before() {
+  const std::string_view fault = Fault();
+  const std::size_t at = fault.find('@');
+  return at == std::string_view::npos ? "" : fault.substr(at + 1);
+}
+
+// Waits, up to 10 s, until BEFORE was closed.
+void AwaitBefore() {
+  for (int waited = 0; waited < 10000 && !Before().empty() && !before_closed; ++waited)
+    usleep(1000);
 }
 
 template <typename F>
@@ -98,7 +92,7 @@ int OpenAt(int folder, const char* name, int flags, mode_t mode) {
   const char* path = WholePath(folder, name, buffer);
   if (Is("vanish", path)) unlink(path);
   if (Is("term", path) || Is("term2", path)) {
-    AwaitNoReading();
+    AwaitBefore();
     raise(SIGTERM);
   }
   if (Is("term2", path)) raise(SIGTERM);
@@ -108,8 +102,7 @@ int OpenAt(int folder, const char* name, int flags, mode_t mode) {
   }
   const int fd = next(folder, name, flags, mode);
   if (fd >= 0 && Is("grow", path)) grow_fd = fd;
-  if (fd >= 0 && (flags & O_ACCMODE) == O_RDONLY && (flags & (O_DIRECTORY | O_PATH)) == 0)
-    Track(fd);
+  if (fd >= 0 && !Before().empty() && EndsWith(path, Before())) before_fd = fd;
   return fd;
 }
 
@@ -156,7 +149,10 @@ ssize_t read(int fd, void* buffer, size_t size) {
 int close(int fd) {
   using CloseFn = int (*)(int);
   static CloseFn next = Next<CloseFn>("close");
-  Untrack(fd);
+  if (fd >= 0 && before_fd.load() == fd) {
+    before_fd = -1;
+    before_closed = true;
+  }
   return next(fd);
 }
 

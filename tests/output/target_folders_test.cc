@@ -20,6 +20,11 @@ TEST(EnsureFolderPathTest, CreatesEveryMissingLevel) {
   EnsureFolderPath(dir.path.string() + "\\a\\b");  // all there already
   testing::WriteFile(dir.path / "file", "x");
   EXPECT_THROW(EnsureFolderPath(dir.path.string() + "\\file\\sub"), Error);
+  // A level made before a failure is told, so that it can be taken back.
+  std::string made;
+  EXPECT_THROW(EnsureFolderPath(dir.path.string() + "\\new\\" + std::string(300, 'x'), &made),
+               Error);
+  EXPECT_EQ(made, dir.path.string() + "\\new\\");
 }
 
 }  // namespace
