@@ -1,6 +1,7 @@
 #include "output/order.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace plenvar {
 
@@ -92,7 +93,9 @@ bool Order::Next(Ready* ready) {
 }
 
 void Order::Committed(const Ready& ready) {
-  for (const Batch& batch : ready.batches) published_ -= batch.messages.size();
+  published_ = std::accumulate(
+      ready.batches.begin(), ready.batches.end(), published_,
+      [](std::size_t sum, const Batch& batch) { return sum - batch.messages.size(); });
   if (ready.last) entries_.pop_front();
 }
 

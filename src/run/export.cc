@@ -53,9 +53,12 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
     return failure;
   };
   std::unique_ptr<Job> job = MakeJob(options.kind, options.targetMade);
-  const std::unique_ptr<MailFileQueue> queue =
-      options.writers == 1 ? MakeSequential(std::move(job), report, cut, control)
-                           : MakeWorkers(std::move(job), options.writers, report, cut, control);
+  std::unique_ptr<MailFileQueue> queue;
+  if (options.writers == 1) {
+    queue = MakeSequential(std::move(job), report, cut, control);
+  } else {
+    queue = MakeWorkers(std::move(job), options.writers, report, cut, control);
+  }
   HandingOver handingOver(*queue);
   report.folders = WalkStore(selection, handingOver, &control);
   queue->Finish();
