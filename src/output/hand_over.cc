@@ -44,8 +44,8 @@ void HandOver::Add(std::vector<Task>* tasks, Batch* batch, std::size_t bytes) {
   bytes_ += bytes;
 }
 
-std::vector<Task> HandOver::TakeShare(std::size_t workers, std::size_t most) {
-  const std::size_t share = std::min(most, std::max<std::size_t>(1, tasks_.size() / workers));
+std::vector<Task> HandOver::TakeShare() {
+  const std::size_t share = std::min(most_, std::max<std::size_t>(1, tasks_.size() / workers_));
   std::vector<Task> taken;
   for (std::size_t i = 0; i < share && !tasks_.empty(); ++i) {
     taken.push_back(std::move(tasks_.front()));

@@ -41,15 +41,17 @@ void Release(Task* task);
 
 class HandOver {
  public:
-  explicit HandOver(std::size_t bytesCap) : cap_(bytesCap) {}
+  // `workers` share what waits; a share is at most `most` tasks.
+  HandOver(std::size_t bytesCap, std::size_t workers, std::size_t most)
+      : cap_(bytesCap), workers_(workers), most_(most) {}
   bool Empty() const { return tasks_.empty(); }
   // Whether `bytes` more may wait: under the cap, or nothing waits (a single
   // message larger than the cap still goes).
   bool Fits(std::size_t bytes) const { return bytes_ == 0 || bytes_ + bytes <= cap_; }
   // Queues `tasks`, their messages in `batch`, holding `bytes`.
   void Add(std::vector<Task>* tasks, Batch* batch, std::size_t bytes);
-  // A worker's share of what waits, out of `workers`: at most `most`.
-  std::vector<Task> TakeShare(std::size_t workers, std::size_t most);
+  // A worker's share of what waits.
+  std::vector<Task> TakeShare();
   // Worked on: their batches learn it, and their buffers go back to the cutters.
   void Done(std::vector<Task>* tasks);
   // A cutter with no buffer left takes those that came back.
@@ -58,7 +60,7 @@ class HandOver {
  private:
   std::deque<Task> tasks_;
   std::size_t bytes_ = 0;  // of the tasks not yet done
-  std::size_t cap_;
+  std::size_t cap_, workers_, most_;
   std::vector<std::string> spent_;  // buffers of done tasks, for the cutters
 };
 

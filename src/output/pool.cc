@@ -7,13 +7,12 @@ namespace plenvar {
 Pool::Pool(std::unique_ptr<Job> job, int workers, ExportReport& report, CutFunction cut,
            RunControl& control, const PoolLimits& limits)
     : order_(limits.messages),
-      handOver_(limits.bytes),
+      handOver_(limits.bytes, static_cast<std::size_t>(workers), limits.batch),
       job_(std::move(job)),
       tally_(report),
       cut_(std::move(cut)),
       control_(control),
-      limits_(limits),
-      workers_(workers) {
+      limits_(limits) {
   for (int i = 0; i < workers; ++i) threads_.emplace_back(&Pool::RunWorker, this, i);
 }
 
@@ -93,7 +92,7 @@ void Pool::Cut(Entry& entry, int worker, Held& held, std::unique_lock<std::mutex
 // them; false when there were none.
 bool Pool::RunTasks(std::unique_lock<std::mutex>& lock) {
   if (handOver_.Empty()) return false;
-  std::vector<Task> share = handOver_.TakeShare(static_cast<std::size_t>(workers_), limits_.batch);
+  std::vector<Task> share = handOver_.TakeShare();
   lock.unlock();
   for (Task& task : share) {
     MessageOutcome& outcome = task.batch->messages[task.index];

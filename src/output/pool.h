@@ -72,7 +72,6 @@ class Pool : public MailFileQueue {
   CutFunction cut_;
   RunControl& control_;
   PoolLimits limits_;
-  int workers_;
   bool committing_ = false;  // one thread commits at a time, so commits keep their order
   bool closing_ = false;
   std::vector<std::thread> threads_;
