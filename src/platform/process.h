@@ -32,14 +32,22 @@ std::string ExpandHome(std::string path);
 // Shows a notice and returns once the user has seen it.
 void ShowNotice(const Notice& notice);
 
-// A line of progress, where someone watches: on POSIX when standard error is
-// a terminal; never on Windows, where the program has no console.
+// Whether a run is watched, when it is not /SILENT: on POSIX when standard
+// error is a terminal, which gets a line; on Windows always, in a window
+// (where no display can show one, none appears and the run goes on).
 bool ProgressWanted();
-// The columns of the terminal the progress line is drawn on; 0 when unknown.
-std::size_t TerminalWidth();
-// Draws the line over the last one; ClearProgress removes it.
-void ShowProgress(std::string_view line);
-void ClearProgress();
+// How many characters the progress line may take: on POSIX one short of the
+// terminal's columns (79 when unknown), so that it never wraps; 0, any, in
+// the window.
+std::size_t ProgressColumns();
+// Opens the display for a run from `source` to `target`. The window has a
+// thread of its own; its Cancel button, or closing it (as Task Manager's End
+// task does), sets *stop to SIGINT's number, as Ctrl-C does on POSIX.
+void OpenProgress(const std::string& source, const std::string& target, std::atomic<int>* stop);
+// Shows the line and the part done (0 to 1); never waits for the display.
+void ShowProgress(std::string_view line, double done);
+// Removes the line, or closes the window, before the notice.
+void CloseProgress();
 
 // A path of the program's own text as the system writes it: with "/" on
 // POSIX, as it is on Windows.

@@ -90,7 +90,7 @@ ExportReport Run(const Options& options, Prepared& prepared, RunControl& control
                             prepared.log ? options.log : ""};
   std::unique_ptr<ProgressLine> progress;
   if (!options.silent && platform::ProgressWanted())
-    progress = std::make_unique<ProgressLine>(MeasureStore(selection, &control), control);
+    progress = std::make_unique<ProgressLine>(selection, control);
   ExportReport report = RunExport(selection, run, &control);
   progress.reset();  // cleared before the notice
   return report;

@@ -72,8 +72,15 @@ std::string FormatProgress(const StoreSize& total, const Progress& done, double 
   return line;
 }
 
-ProgressLine::ProgressLine(const StoreSize& total, const RunControl& control)
-    : total_(total), control_(control), started_(std::chrono::steady_clock::now()) {
+double DoneFraction(const StoreSize& total, const Progress& done) {
+  if (total.bytes <= 0) return 0;
+  return std::min(1.0, static_cast<double>(done.bytes) / static_cast<double>(total.bytes));
+}
+
+ProgressLine::ProgressLine(const Selection& selection, RunControl& control) : control_(control) {
+  platform::OpenProgress(selection.source, selection.target, &control.stop);
+  total_ = MeasureStore(selection, &control);
+  started_ = std::chrono::steady_clock::now();
   Draw();
   thread_ = std::thread([this] {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -91,7 +98,7 @@ ProgressLine::~ProgressLine() {
   }
   done_.notify_one();
   thread_.join();
-  platform::ClearProgress();
+  platform::CloseProgress();
 }
 
 void ProgressLine::Draw() {
@@ -99,9 +106,8 @@ void ProgressLine::Draw() {
                          control_.messages.load()};
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-  // One column short of the width: a line that fills it wraps on some terminals.
-  const std::size_t columns = platform::TerminalWidth();
-  platform::ShowProgress(FormatProgress(total_, done, seconds, columns > 1 ? columns - 1 : 79));
+  platform::ShowProgress(FormatProgress(total_, done, seconds, platform::ProgressColumns()),
+                         DoneFraction(total_, done));
 }
 
 }  // namespace plenvar

@@ -77,19 +77,23 @@ struct Progress {
   std::int64_t messages = 0;  // cut from them
 };
 
-// "1,234/45,701 mail files  12.3/200.0 MB  3,456 messages  45.6 MB/s  0:12 left",
-// no longer than `width` (0: any length): the messages go first, then the
-// rate, the time left and the megabytes.
+// The figures of a run, drawn alike by every system: "1,234/45,701 mail
+// files  12.3/200.0 MB  3,456 messages  45.6 MB/s  0:12 left", no longer than
+// `width` (0: any length): the messages go first, then the rate, the time
+// left and the megabytes.
 std::string FormatProgress(const StoreSize& total, const Progress& done, double seconds,
                            std::size_t width = 0);
+// The part done, 0 to 1: bytes read against the bytes counted before the run.
+double DoneFraction(const StoreSize& total, const Progress& done);
 
-// The progress line of a run watched on a terminal: drawn at once, then
-// redrawn ten times a second from the counts in `control` by a thread of its
-// own, so that neither the walk nor the workers wait on the terminal; cleared
-// when it goes.
+// The progress of a run someone watches: a line on a terminal (POSIX), a
+// window (Windows). Opened at once, then the store counted for its totals,
+// then redrawn ten times a second from the counts in `control` by a thread of
+// its own, so that neither the walk nor the workers wait on the display;
+// closed when it goes. The window's Cancel sets the control's stop flag.
 class ProgressLine {
  public:
-  ProgressLine(const StoreSize& total, const RunControl& control);
+  ProgressLine(const Selection& selection, RunControl& control);
   ~ProgressLine();
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;

@@ -67,12 +67,16 @@ void ShowNotice(const Notice& notice) {
 
 bool ProgressWanted() { return ::isatty(STDERR_FILENO) == 1; }
 
-std::size_t TerminalWidth() {
+std::size_t ProgressColumns() {
   struct winsize size = {};
-  return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  const std::size_t columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  return columns > 1 ? columns - 1 : 79;
 }
 
-void ShowProgress(std::string_view line) {
+// A terminal's line needs nothing opened: Ctrl-C is its cancel.
+void OpenProgress(const std::string&, const std::string&, std::atomic<int>*) {}
+
+void ShowProgress(std::string_view line, double) {
   // Back to the line's start, the new text, then erase what the old one had
   // beyond it.
   const std::string text = "\r" + Printable(line) + "\x1b[K";
@@ -80,7 +84,7 @@ void ShowProgress(std::string_view line) {
   std::fflush(stderr);
 }
 
-void ClearProgress() {
+void CloseProgress() {
   std::fputs("\r\x1b[K", stderr);
   std::fflush(stderr);
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <csignal>
+
 #include "platform/windows/win32.h"
 
 namespace plenvar::platform {
@@ -36,14 +38,11 @@ void ShowNotice(const Notice& notice) {
               MB_OK | static_cast<UINT>(notice.style));
 }
 
-// A GUI program has no console to draw on.
-bool ProgressWanted() { return false; }
-std::size_t TerminalWidth() { return 0; }
-void ShowProgress(std::string_view) {}
-void ClearProgress() {}
-
 // A GUI program gets no console signals: a run ends when it is done or killed.
 void CatchInterrupts(std::atomic<int>*) {}
-std::string SignalName(int signal) { return "signal " + std::to_string(signal); }
+// The one stop there is: the progress window's Cancel, which sets SIGINT's number.
+std::string SignalName(int signal) {
+  return signal == SIGINT ? "Cancel" : "signal " + std::to_string(signal);
+}
 
 }  // namespace plenvar::platform
