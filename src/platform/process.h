@@ -42,7 +42,8 @@ bool ProgressWanted();
 std::size_t ProgressColumns();
 // Opens the display for a run from `source` to `target`. The window has a
 // thread of its own; its Cancel button, or closing it (as Task Manager's End
-// task does), sets *stop to SIGINT's number, as Ctrl-C does on POSIX.
+// task does), sets *stop to SIGINT's number, as Ctrl-C does on POSIX; the
+// session's end (logoff, shutdown) to SIGTERM's. Unset from CloseProgress on.
 void OpenProgress(const std::string& source, const std::string& target, std::atomic<int>* stop);
 // Shows the line and the part done (0 to 1); never waits for the display.
 void ShowProgress(std::string_view line, double done);

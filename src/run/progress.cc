@@ -79,16 +79,21 @@ double DoneFraction(const StoreSize& total, const Progress& done) {
 
 ProgressLine::ProgressLine(const Selection& selection, RunControl& control) : control_(control) {
   platform::OpenProgress(selection.source, selection.target, &control.stop);
-  total_ = MeasureStore(selection, &control);
-  started_ = std::chrono::steady_clock::now();
-  Draw();
-  thread_ = std::thread([this] {
-    std::unique_lock<std::mutex> lock(mutex_);
-    // Ten redraws a second: a terminal written to for every small mail file
-    // slows the run down.
-    while (!done_.wait_for(lock, std::chrono::milliseconds(100), [this] { return ending_; }))
-      Draw();
-  });
+  try {
+    total_ = MeasureStore(selection, &control);
+    started_ = std::chrono::steady_clock::now();
+    Draw();
+    thread_ = std::thread([this] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      // Ten redraws a second: a terminal written to for every small mail file
+      // slows the run down.
+      while (!done_.wait_for(lock, std::chrono::milliseconds(100), [this] { return ending_; }))
+        Draw();
+    });
+  } catch (...) {
+    platform::CloseProgress();  // no destructor will: the window must not outlive the run
+    throw;
+  }
 }
 
 ProgressLine::~ProgressLine() {

@@ -40,9 +40,12 @@ void ShowNotice(const Notice& notice) {
 
 // A GUI program gets no console signals: a run ends when it is done or killed.
 void CatchInterrupts(std::atomic<int>*) {}
-// The one stop there is: the progress window's Cancel, which sets SIGINT's number.
+// The stops there are: the progress window's Cancel, and the end of the
+// session (logoff, shutdown) while it is open.
 std::string SignalName(int signal) {
-  return signal == SIGINT ? "Cancel" : "signal " + std::to_string(signal);
+  if (signal == SIGINT) return "Cancel";
+  if (signal == SIGTERM) return "the end of the session";
+  return "signal " + std::to_string(signal);
 }
 
 }  // namespace plenvar::platform

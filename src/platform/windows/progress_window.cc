@@ -21,6 +21,7 @@ namespace {
 
 constexpr wchar_t kClass[] = L"PlenvarProgress";
 constexpr UINT_PTR kTimer = 1;
+constexpr UINT kClose = WM_APP;  // posted by CloseProgress, so it need not wait for a tick
 constexpr int kBarSteps = 1000;
 // The client area, in pixels at 96 dpi: two path lines, the bar, the
 // figures, and Cancel at the bottom right.
@@ -29,24 +30,33 @@ constexpr int kHeight = kMargin + 4 * kLine + 12 + kButtonHeight + kMargin;
 enum Control { kFrom = 100, kTo, kBar, kFigures };
 
 struct Window {
-  std::mutex mutex;  // guards the figures only, never held while drawing
+  std::mutex mutex;  // guards the figures and `stop`; never held while drawing
   std::wstring line = L"Counting the mail files\u2026";
   int steps = 0;
   bool changed = true;
   std::wstring from, to;
-  std::atomic<int>* stop = nullptr;
+  std::atomic<int>* stop = nullptr;  // null from CloseProgress on: the run's is gone
   std::atomic<bool> closing{false};
+  std::atomic<HWND> hwnd{nullptr};  // once made
   HANDLE thread = nullptr;
   HFONT font = nullptr;
 };
 
-// The one window of a process: opened once, and kept to the process's end,
-// since a window thread that did not end in time may still use it.
+// The window a run opened last, and the one this window thread shows. Each
+// is kept to the process's end, since a window thread that did not end in
+// time may still use its own.
 Window* window = nullptr;
+thread_local Window* shown = nullptr;
 
-void Stop(HWND hwnd) {
-  int none = 0;
-  window->stop->compare_exchange_strong(none, SIGINT);
+// `signal`: SIGINT for Cancel, SIGTERM for the session's end, named so in
+// the notice and the log.
+void Stop(HWND hwnd, int signal) {
+  {
+    const std::lock_guard<std::mutex> lock(shown->mutex);
+    if (shown->stop == nullptr) return;  // the run has ended
+    int none = 0;
+    shown->stop->compare_exchange_strong(none, signal);
+  }
   // One click is enough: the run stops within a block of each mail file.
   const HWND cancel = GetDlgItem(hwnd, IDCANCEL);
   SetWindowTextW(cancel, L"Stopping\u2026");
@@ -57,11 +67,11 @@ void Refresh(HWND hwnd) {
   std::wstring line;
   int steps = 0;
   {
-    const std::lock_guard<std::mutex> lock(window->mutex);
-    if (!window->changed) return;
-    window->changed = false;
-    line = window->line;
-    steps = window->steps;
+    const std::lock_guard<std::mutex> lock(shown->mutex);
+    if (!shown->changed) return;
+    shown->changed = false;
+    line = shown->line;
+    steps = shown->steps;
   }
   SetDlgItemTextW(hwnd, kFigures, line.c_str());
   SendDlgItemMessageW(hwnd, kBar, PBM_SETPOS, static_cast<WPARAM>(steps), 0);
@@ -72,16 +82,16 @@ HWND Child(HWND parent, const wchar_t* kind, const wchar_t* text, DWORD style, i
   const HWND child = CreateWindowExW(
       0, kind, text, WS_CHILD | WS_VISIBLE | style, x, y, width, height, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(window->font), FALSE);
+  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(shown->font), FALSE);
   return child;
 }
 
 void Build(HWND hwnd) {
   const int inner = kWidth - 2 * kMargin;
   const DWORD text = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
-  Child(hwnd, L"STATIC", (L"From: " + window->from).c_str(), text | SS_PATHELLIPSIS, kFrom, kMargin,
+  Child(hwnd, L"STATIC", (L"From: " + shown->from).c_str(), text | SS_PATHELLIPSIS, kFrom, kMargin,
         kMargin, inner, kLine);
-  Child(hwnd, L"STATIC", (L"To: " + window->to).c_str(), text | SS_PATHELLIPSIS, kTo, kMargin,
+  Child(hwnd, L"STATIC", (L"To: " + shown->to).c_str(), text | SS_PATHELLIPSIS, kTo, kMargin,
         kMargin + kLine, inner, kLine);
   const HWND bar = Child(hwnd, PROGRESS_CLASSW, L"", 0, kBar, kMargin, kMargin + 2 * kLine + 4,
                          inner, kLine - 4);
@@ -95,13 +105,22 @@ void Build(HWND hwnd) {
 LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
-      if (LOWORD(wParam) == IDCANCEL) Stop(hwnd);
+      if (LOWORD(wParam) == IDCANCEL) Stop(hwnd, SIGINT);
       return 0;
     case WM_CLOSE:  // the close box, Alt-F4, End task: the run stops, then closes the window
-      Stop(hwnd);
+      Stop(hwnd, SIGINT);
+      return 0;
+    case WM_QUERYENDSESSION:  // logoff or shutdown: stop, as SIGHUP does on POSIX
+      Stop(hwnd, SIGTERM);
+      return TRUE;
+    case WM_ENDSESSION:
+      // The process ends when this returns: first let the run finish its
+      // log, within the seconds Windows grants before it ends a program.
+      for (int waited = 0; wParam && !shown->closing && waited < 4000; waited += 50) Sleep(50);
       return 0;
     case WM_TIMER:
-      if (window->closing) {
+    case kClose:
+      if (shown->closing) {
         DestroyWindow(hwnd);
       } else {
         Refresh(hwnd);
@@ -115,7 +134,8 @@ LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
   }
 }
 
-DWORD WINAPI Run(void*) {
+DWORD WINAPI Run(void* opened) {
+  shown = static_cast<Window*>(opened);
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   WNDCLASSEXW type = {};
@@ -128,9 +148,9 @@ DWORD WINAPI Run(void*) {
   RegisterClassExW(&type);
   NONCLIENTMETRICSW metrics = {};
   metrics.cbSize = sizeof metrics;
-  window->font = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)
-                     ? CreateFontIndirectW(&metrics.lfMessageFont)
-                     : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  shown->font = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)
+                    ? CreateFontIndirectW(&metrics.lfMessageFont)
+                    : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   RECT frame = {0, 0, kWidth, kHeight};
   AdjustWindowRectEx(&frame, style, FALSE, 0);
@@ -140,6 +160,13 @@ DWORD WINAPI Run(void*) {
                                     frame.right - frame.left, frame.bottom - frame.top, nullptr,
                                     nullptr, GetModuleHandleW(nullptr), nullptr);
   if (hwnd == nullptr) return 0;
+  // Either CloseProgress finds the window to post to, or this finds it
+  // closing: a run that ended before its window was made never shows it.
+  shown->hwnd = hwnd;
+  if (shown->closing) {
+    DestroyWindow(hwnd);
+    return 0;
+  }
   Build(hwnd);
   SetTimer(hwnd, kTimer, 100, nullptr);
   Refresh(hwnd);
@@ -165,7 +192,7 @@ void OpenProgress(const std::string& source, const std::string& target, std::ato
   window->from = Wide(source);
   window->to = Wide(target);
   window->stop = stop;
-  window->thread = CreateThread(nullptr, 0, Run, nullptr, 0, nullptr);
+  window->thread = CreateThread(nullptr, 0, Run, window, 0, nullptr);
 }
 
 void ShowProgress(std::string_view line, double done) {
@@ -179,7 +206,12 @@ void ShowProgress(std::string_view line, double done) {
 
 void CloseProgress() {
   if (window == nullptr) return;
+  {
+    const std::lock_guard<std::mutex> lock(window->mutex);
+    window->stop = nullptr;  // a Cancel from now on finds nothing to stop
+  }
   window->closing = true;
+  if (const HWND hwnd = window->hwnd) PostMessageW(hwnd, kClose, 0, 0);
   // Gone before the notice, unless the display does not answer: then the run
   // does not wait for it longer than this.
   if (window->thread != nullptr) {
