@@ -1,5 +1,5 @@
 // The program's rules for text that call no OS: letter case, the listing
-// order, and the escape of control characters.
+// order, the escape of control characters, and hex.
 #ifndef PLENVAR_BASE_TEXT_H_
 #define PLENVAR_BASE_TEXT_H_
 
@@ -28,6 +28,9 @@ void SortListing(std::vector<Named>* entries) {
 // Appends text with every control character (C0 and DEL) written as "\xHH":
 // the escape of notices on a terminal and of the log's fields.
 void AppendEscaped(std::string_view text, std::string* out);
+
+// Bytes as lower-case hex digits, two a byte: how digests are written.
+std::string LowerHex(const unsigned char* bytes, std::size_t size);
 
 }  // namespace plenvar
 
