@@ -31,16 +31,16 @@ void CommitSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t numbe
   }
 }
 
-std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget) {
+std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifest* manifest) {
   switch (kind) {
     case RunKind::kList:
       return MakeListJob();
     case RunKind::kVerify:
-      return MakeVerifyJob();
+      return MakeVerifyJob(manifest);
     case RunKind::kExport:
       break;
   }
-  return MakeWriteJob(newTarget);
+  return MakeWriteJob(newTarget, manifest);
 }
 
 }  // namespace plenvar

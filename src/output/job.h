@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "output/manifest.h"
 #include "output/output.h"
 #include "output/tally.h"
 
@@ -32,6 +33,7 @@ struct MessageOutcome {
   bool inPlace = false;     // an export: the file of `number` held it already
   bool placed = false;      // an export: written under its final name already
   std::string error;        // why its work failed; empty when it went well
+  std::string digest;       // its SHA-256, when the run writes a manifest and it went well
   FailureKind errorKind = kMessageNotWritten;
 };
 
@@ -67,9 +69,9 @@ class Job {
   virtual void Finish(Tally& tally, bool stopped) = 0;
 };
 
-std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget);
+std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest);
 std::unique_ptr<Job> MakeListJob();
-std::unique_ptr<Job> MakeVerifyJob();
+std::unique_ptr<Job> MakeVerifyJob(Manifest* manifest);
 
 // The report of a unit whose messages are all committed: how its mail file
 // went, or the walk's failure. Both drivers end each unit so.

@@ -61,10 +61,13 @@ class MailFileQueue {
 enum class RunKind { kExport, kList, kVerify };
 
 class Job;
+class Manifest;
 // The job of a run of `kind`. `newTarget` is the first level of the target
 // made for this run, if any (see TargetFolders): no folder below it holds an
-// earlier run's message files, so none is looked for there.
-std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget = "");
+// earlier run's message files, so none is looked for there. `manifest`, if
+// any, gets every message file an export leaves, or a verify finds matching.
+std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget = "",
+                             Manifest* manifest = nullptr);
 
 // The plain sequential program: the walk's thread cuts each mail file and
 // works and commits each message as it comes.

@@ -8,6 +8,7 @@
 
 #include "output/job.h"
 #include "output/same_file.h"
+#include "platform/digest.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 
@@ -46,6 +47,7 @@ void Compare(const std::string& path, std::string_view text, MessageOutcome* out
 
 class VerifyJob : public Job {
  public:
+  explicit VerifyJob(Manifest* manifest) : manifest_(manifest) {}
   bool NeedsNumbers(const Unit&) const override { return true; }
 
   // Nothing a verify finds ends a mail file, nor numbers it otherwise: its
@@ -54,6 +56,7 @@ class VerifyJob : public Job {
             MessageOutcome& outcome, bool) override {
     outcome.number = number;
     Compare(MessageFilePath(unit.folder, number), text, &outcome);
+    if (manifest_ != nullptr && outcome.error.empty()) outcome.digest = platform::Sha256Hex(text);
   }
 
   void Commit(const Unit& unit, std::int64_t, std::int64_t number, MessageOutcome& outcome,
@@ -70,9 +73,12 @@ class VerifyJob : public Job {
     } else {
       ranges_->push_back({number, number});
     }
-    if (!outcome.error.empty())
+    if (!outcome.error.empty()) {
       tally.Report().Fail(
           {outcome.errorKind, MessageFilePath(unit.folder, number), std::move(outcome.error)});
+    } else if (manifest_ != nullptr && !outcome.digest.empty()) {
+      manifest_->Add(unit.folder, number, outcome.digest);  // what was found matching
+    }
     tally.Written(number, outcome.size);
   }
 
@@ -80,6 +86,7 @@ class VerifyJob : public Job {
   // would not have written; any other file there is not the export's business.
   // Not after a stop: what it did not reach is not extra.
   void Finish(Tally& tally, bool stopped) override {
+    if (manifest_ != nullptr) manifest_->Close(tally.Report());
     if (stopped) return;
     for (const std::string& folder : order_) {
       platform::Folder listing;
@@ -114,10 +121,13 @@ class VerifyJob : public Job {
   std::vector<std::string> order_;       // the folders, in the order the walk reached them
   const std::string* folder_ = nullptr;  // the last one, and its runs
   std::vector<std::pair<std::int64_t, std::int64_t>>* ranges_ = nullptr;
+  Manifest* manifest_;
 };
 
 }  // namespace
 
-std::unique_ptr<Job> MakeVerifyJob() { return std::make_unique<VerifyJob>(); }
+std::unique_ptr<Job> MakeVerifyJob(Manifest* manifest) {
+  return std::make_unique<VerifyJob>(manifest);
+}
 
 }  // namespace plenvar

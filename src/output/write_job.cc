@@ -7,6 +7,7 @@
 #include "output/job.h"
 #include "output/same_file.h"
 #include "output/target_folders.h"
+#include "platform/digest.h"
 #include "platform/files.h"
 
 namespace plenvar {
@@ -15,7 +16,8 @@ namespace {
 
 class WriteJob : public Job {
  public:
-  explicit WriteJob(const std::string& newTarget) : folders_(newTarget) {}
+  WriteJob(const std::string& newTarget, Manifest* manifest)
+      : folders_(newTarget), manifest_(manifest) {}
 
   void BeginFolder(Unit& unit) override {
     unit.folderExists = folders_.Ensure(unit.folder, &unit.madeFolder, &unit.freshFolder);
@@ -32,6 +34,8 @@ class WriteJob : public Job {
   void Work(const Unit& unit, std::int64_t k, std::int64_t number, std::string_view text,
             MessageOutcome& outcome, bool final) override {
     outcome.number = number;
+    // Here, where the text is, in whichever thread cut it: never read twice.
+    if (manifest_ != nullptr) outcome.digest = platform::Sha256Hex(text);
     // A rerun: what an earlier run wrote is left as it is, and counted.
     if (!unit.freshFolder && number != 0 &&
         AlreadyInPlace(MessageFilePath(unit.folder, number), text)) {
@@ -57,6 +61,7 @@ class WriteJob : public Job {
   void Commit(const Unit& unit, std::int64_t k, std::int64_t number, MessageOutcome& outcome,
               Tally& tally) override {
     if (outcome.placed) {
+      Leave(unit, number, outcome);
       tally.Written(number, outcome.size);
       return;
     }
@@ -68,6 +73,7 @@ class WriteJob : public Job {
       return;
     }
     if (outcome.inPlace && outcome.number == number) {
+      Leave(unit, number, outcome);
       tally.Kept(number, outcome.size);
       return;
     }
@@ -84,6 +90,7 @@ class WriteJob : public Job {
             ReadWhole(temporary ? temporaryPath : MessageFilePath(unit.folder, outcome.number));
         if (AlreadyInPlace(path, text)) {
           if (temporary) platform::RemoveFile(temporaryPath);
+          Leave(unit, number, outcome);
           tally.Kept(number, outcome.size);
           return;
         }
@@ -96,6 +103,7 @@ class WriteJob : public Job {
       if (temporary) platform::RemoveFile(temporaryPath);
     }
     if (error.empty()) {
+      Leave(unit, number, outcome);
       tally.Written(number, outcome.size);
     } else {
       tally.NotWritten(path, std::move(error), unit.source);
@@ -116,17 +124,25 @@ class WriteJob : public Job {
     for (auto made = undone_.rbegin(); made != undone_.rend(); ++made)
       RemoveMadeFolders(made->first, made->second);
     if (!stopped) folders_.Flush(tally.Report());
+    // A stopped run's too: it lists what the run left.
+    if (manifest_ != nullptr) manifest_->Close(tally.Report());
   }
 
  private:
+  // A message file the run leaves in the target, written or found in place.
+  void Leave(const Unit& unit, std::int64_t number, const MessageOutcome& outcome) {
+    if (manifest_ != nullptr) manifest_->Add(unit.folder, number, outcome.digest);
+  }
+
   TargetFolders folders_;                                    // the walk's thread, then Finish
+  Manifest* manifest_;                                       // the commits, then Finish
   std::vector<std::pair<std::string, std::string>> undone_;  // folder, first level made
 };
 
 }  // namespace
 
-std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget) {
-  return std::make_unique<WriteJob>(newTarget);
+std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest) {
+  return std::make_unique<WriteJob>(newTarget, manifest);
 }
 
 }  // namespace plenvar

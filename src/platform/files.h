@@ -73,6 +73,9 @@ bool ForeignFileAt(const std::string& path, std::string_view signature);
 // file renamed over it.
 bool StillAtItsPath(const OutputFile& file);
 void Append(OutputFile& file, std::string_view data);
+// Puts what was appended on stable storage (POSIX fsync, Windows
+// FlushFileBuffers): for a file outside the target's file systems.
+void FlushToDisk(OutputFile& file);
 // Safe to call on a file that is not open.
 void Close(OutputFile& file);
 

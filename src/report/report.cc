@@ -19,6 +19,7 @@ const FailureKindText kFailureText[kFailureKinds] = {
     {"message-missing", "Message files that are missing: "},
     {"message-differs", "Message files that differ from the export: "},
     {"extra-file", "Files in the target that the export would not have written: "},
+    {"manifest-not-written", "Manifests that could not be written: "},
 };
 
 Failure NotWritten(const std::string& messageFile, std::string reason,
@@ -53,10 +54,15 @@ void EndRunLog(ExportReport& report) {
   RunLog& log = *report.log;
   if (report.interrupted != 0)
     LogLine(log, {"interrupted", platform::SignalName(report.interrupted)});
+  if (!report.manifest.empty())
+    LogLine(log, {"manifest", platform::DisplayPath(report.manifest), report.manifestDigest});
   std::string line = "total\t" + std::to_string(report.folders) + "\t" +
                      std::to_string(report.mailFiles) + "\t" + std::to_string(report.messages) +
                      "\t" + std::to_string(report.bytes);
-  for (const std::int64_t count : report.counts) line += "\t" + std::to_string(count);
+  // Scripts read the fields by place: the manifest's failure, newer, is
+  // its `fail` line alone.
+  for (int kind = 0; kind < kManifestNotWritten; ++kind)
+    line += "\t" + std::to_string(report.counts[kind]);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - log.started;
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "\t%.3f\t", elapsed.count());

@@ -23,6 +23,9 @@ enum FailureKind {
   kMessageMissing,
   kMessageDiffers,
   kExtraFile,
+  // The "/MANIFEST:" file (not among the log's total line's counts, whose
+  // fields keep their places):
+  kManifestNotWritten,
   kFailureKinds
 };
 
@@ -61,6 +64,8 @@ struct ExportReport {
   // The signal that stopped the run before the walk was done; 0 when none did.
   int interrupted = 0;
   RunLog* log = nullptr;  // every failure and mail file goes there too
+  // The manifest renamed into place, and its own SHA-256; empty when none.
+  std::string manifest, manifestDigest;
 
   void Fail(Failure failure);
   // One mail file done: `messages` message files numbered from `first`.
@@ -69,8 +74,8 @@ struct ExportReport {
 };
 
 // Ends the log, if there is one: an `interrupted` line when a signal stopped
-// the run, then the totals. A log that could not be written to its end, or
-// that is no longer at its path, is a failure of the run.
+// the run, a `manifest` line with its path and digest, then the totals. A log that could not be
+// written to its end, or that is no longer at its path, is a failure of the run.
 void EndRunLog(ExportReport& report);
 
 }  // namespace plenvar

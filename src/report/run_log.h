@@ -4,7 +4,9 @@
 //   mail   source file  target folder  first  last  messages  bytes
 //   fail   kind  path  reason
 //   interrupted  signal name (a run that was stopped)
-//   total  folders  mail files  messages  bytes  failures of each kind  seconds
+//   manifest  path  its SHA-256 (a run with "/MANIFEST:")
+//   total  folders  mail files  messages  bytes  failures of each kind (but
+//          a manifest's)  seconds  in place
 #ifndef PLENVAR_REPORT_RUN_LOG_H_
 #define PLENVAR_REPORT_RUN_LOG_H_
 

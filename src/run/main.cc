@@ -23,6 +23,8 @@ const char kHelpText[] =
     "  /LIST       dry run: cut everything, write nothing, tell the totals\r\n"
     "  /VERIFY     compare the target with what the export writes; write nothing\r\n"
     "  /LOG:file   write an account of the run into file (never over another file)\r\n"
+    "  /MANIFEST:file  list every message file the export leaves (or the verify\r\n"
+    "              finds matching) with its SHA-256, for: cd target && sha256sum -c file\r\n"
     "  /SILENT     no completion notice (in capitals only)\r\n"
     "  --help      this text (also /?)\r\n"
     "  --version   the version\r\n"
@@ -81,6 +83,10 @@ ExportReport Run(const Options& options, Prepared& prepared, RunControl& control
   run.writers = options.writers;
   run.kind = options.Kind();
   run.targetMade = prepared.made;
+  if (prepared.manifest) {
+    prepared.manifest->Begin();
+    run.manifest = prepared.manifest.get();
+  }
   if (prepared.log) {
     LogRun(*prepared.log, PLENVAR_VERSION, ModeName(options), options.source, options.target,
            options.mask, options.writers);

@@ -59,6 +59,11 @@ constexpr OptionRow kOptions[] = {
        o.logWanted = true;
        o.log = std::move(v);
      }},
+    {"/MANIFEST:", true,
+     [](Options& o, std::string_view, std::string&& v) {
+       o.manifestWanted = true;
+       o.manifest = std::move(v);
+     }},
     {"/LIST", false, [](Options& o, std::string_view, std::string&&) { o.list = true; }},
     {"/VERIFY", false, [](Options& o, std::string_view, std::string&&) { o.verify = true; }},
     // In capitals only; written otherwise it is accepted and does nothing.
@@ -81,7 +86,7 @@ std::string Shown(std::string_view text) {
 
 const char kOptionList[] =
     "Options: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /VERIFY /LOG:file "
-    "/SILENT";
+    "/MANIFEST:file /SILENT";
 
 // Every "/" starts an option, since a value ends at the next one: so each
 // piece from a "/" up to the next must be one option, with its value, which
@@ -147,6 +152,10 @@ std::optional<Notice> ParseOptions(std::string_view commandLine, Options* option
   if (options->list && options->verify) return Refusal("/LIST and /VERIFY cannot go together.");
   if (options->logWanted && options->log.empty())
     return Refusal("/LOG:file parameter was not supplied.");
+  if (options->manifestWanted && options->manifest.empty())
+    return Refusal("/MANIFEST:file parameter was not supplied.");
+  if (options->manifestWanted && options->list)
+    return Refusal("/LIST and /MANIFEST:file cannot go together: a dry run writes nothing.");
   return std::nullopt;
 }
 

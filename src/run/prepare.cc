@@ -1,5 +1,6 @@
 // The checks before any work, and what a run makes and takes before it
 // starts: the target folder, its lock, the log.
+#include "output/manifest.h"
 #include "output/target_folders.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -12,6 +13,24 @@ namespace {
 
 const char kForeignLog[] = "/LOG:file exists and is not a log of this program: ";
 const char kHeldTarget[] = "Another run of plenvar is writing into /T:TargetDirectory: ";
+const char kForeignManifest[] = "/MANIFEST:file exists and is not a manifest of this program: ";
+
+// Whether `path` names a file inside the folder `source`, at any depth: its
+// folder, or a folder above that, is the source (by identity, so every
+// spelling and link of it counts).
+bool InsideFolder(const std::string& path, const std::string& source) {
+  platform::FolderId sourceId, id, above;
+  if (!platform::FolderIdOf(source, &sourceId)) return false;
+  const std::size_t slash = path.rfind('\\');
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + (slash == 0));
+  // Up to the root, whose ".." is itself; a bound for a cycle of links.
+  for (int level = 0; level < 4096 && platform::FolderIdOf(folder, &id); ++level) {
+    if (id == sourceId) return true;
+    folder += "\\..";
+    if (!platform::FolderIdOf(folder, &above) || above == id) break;
+  }
+  return false;
+}
 
 Notice Refusal(const std::string& why, const std::string& path, const std::string& reason = "") {
   const std::string shown = platform::DisplayPath(path) + (reason.empty() ? "" : ": " + reason);
@@ -33,7 +52,7 @@ struct MadeTarget {
 std::optional<Notice> Check(Options& options) {
   try {
     // "~/mail" as the shell means it, not a folder named "~" (POSIX).
-    for (std::string* path : {&options.source, &options.target, &options.log})
+    for (std::string* path : {&options.source, &options.target, &options.log, &options.manifest})
       *path = platform::ExpandHome(*path);
   } catch (const Error& e) {
     return Refusal("", e.path, e.reason);
@@ -49,6 +68,22 @@ std::optional<Notice> Check(Options& options) {
   // A mail file or any other file is never replaced by the log.
   if (options.logWanted && platform::ForeignFileAt(options.log, kLogSignature))
     return Refusal(kForeignLog, options.log);
+  if (options.manifestWanted) {
+    platform::FolderId manifest, log;
+    if (options.logWanted && (options.manifest == options.log ||
+                              (platform::EntryIdOf(options.manifest, &manifest) &&
+                               platform::EntryIdOf(options.log, &log) && manifest == log)))
+      return Refusal("/MANIFEST:file and /LOG:file name the same file: ", options.manifest);
+    // The source is never written.
+    if (InsideFolder(options.manifest, options.source))
+      return Refusal("/MANIFEST:file lies inside /S:SourceDirectory, which is never written: ",
+                     options.manifest);
+    for (const std::string& path : {options.manifest, options.manifest + ".tmp"}) {
+      // cppcheck-suppress useStlAlgorithm ; the refusal names the path found
+      if (platform::EntryIdOf(path, &manifest) && !HoldsManifest(path))
+        return Refusal(kForeignManifest, path);
+    }
+  }
   return std::nullopt;
 }
 
@@ -69,6 +104,16 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
         return Refusal(kHeldTarget, options.target);
     } catch (const Error& e) {
       return Refusal("/T:TargetDirectory could not be created: ", e.path, e.reason);
+    }
+  }
+  // Before the log, which a refusal after it would leave emptied; a refused
+  // run's temporary manifest goes with it.
+  if (options.manifestWanted) {
+    prepared->manifest = std::make_unique<Manifest>();
+    try {
+      prepared->manifest->Open(options.manifest, options.target);
+    } catch (const Error& e) {
+      return Refusal("/MANIFEST:file could not be created: ", options.manifest, e.reason);
     }
   }
   if (options.logWanted) {

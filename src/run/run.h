@@ -14,6 +14,7 @@
 
 #include "base/control.h"
 #include "base/notice.h"
+#include "output/manifest.h"
 #include "output/output.h"
 #include "platform/folders.h"
 #include "report/run_log.h"
@@ -40,8 +41,8 @@ std::string CheckOptions(std::string_view commandLine);
 
 // What the command line asks for, read once.
 struct Options {
-  std::string source, target, mask, log;
-  bool logWanted = false;
+  std::string source, target, mask, log, manifest;
+  bool logWanted = false, manifestWanted = false;
   // "/MT:n" (1 to 64), one per core up to 8 without it, 0 when its value is
   // not such a number.
   int writers = 0;
@@ -116,7 +117,8 @@ struct ExportOptions {
   // walk's thread cuts and works on each message as it comes.
   int writers = 1;
   RunKind kind = RunKind::kExport;
-  RunLog* log = nullptr;  // the "/LOG:" file, open
+  RunLog* log = nullptr;         // the "/LOG:" file, open
+  Manifest* manifest = nullptr;  // the "/MANIFEST:" file, open
   // The first level of the target that was made for this run ("" when the
   // target was there before): no folder at or below it holds an earlier run's
   // message files, so none is looked for there.
@@ -136,6 +138,7 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options 
 struct Prepared {
   platform::FolderLock lock;  // on the target, unless a dry run
   std::unique_ptr<RunLog> log;
+  std::unique_ptr<Manifest> manifest;
   std::string made;  // the first level of the target the run made, if any
 };
 // Checks the source, the target and the log without changing anything, then

@@ -23,6 +23,7 @@
 
 #include "e2e/run_plenvar.h"
 #include "extract/extract.h"
+#include "platform/digest.h"
 #include "platform/folders.h"
 #include "test_util.h"
 
@@ -120,9 +121,31 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
       {{"/S:store", "/T:store/bob/inbox.msg/out"},
        "",
        "/T:TargetDirectory could not be created: store/bob/inbox.msg/: File exists\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:"}, "", "/MANIFEST:file parameter was not supplied.\n"},
+      {{"/S:store", "/T:out", "/LIST", "/MANIFEST:m"},
+       "",
+       "/LIST and /MANIFEST:file cannot go together: a dry run writes nothing.\n"},
+      {{"/S:store", "/T:out", "/LOG:run.log", "/MANIFEST:./run.log"},
+       "",
+       "/MANIFEST:file and /LOG:file name the same file: ./run.log\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:store/anna/sent/m"},
+       "",
+       "/MANIFEST:file lies inside /S:SourceDirectory, which is never written: "
+       "store/anna/sent/m\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:notes.txt"},
+       "",
+       "/MANIFEST:file exists and is not a manifest of this program: notes.txt\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:m", "/LOG:nowhere/run.log"},
+       "",
+       "/LOG:file could not be created: nowhere/run.log: No such file or directory\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:nowhere/m"},
+       "",
+       "/MANIFEST:file could not be created: nowhere/m: No such file or directory\n"},
   };
   TempDir dir;
   MakeTree(dir.path / "store", kStore);
+  testing::WriteFile(dir.path / "run.log", "run\t");
+  testing::WriteFile(dir.path / "notes.txt", "not a manifest\n");
   std::filesystem::create_directory(dir.path / "held");
   platform::FolderLock held;  // as a run writing there holds it
   ASSERT_TRUE(platform::LockFolder(dir.Sub("held"), &held));
@@ -134,6 +157,9 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
     EXPECT_EQ(p.err, c.err) << what;
   }
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "m.tmp")) << "a refused run's manifest";
+  EXPECT_EQ(ReadFile(dir.path / "run.log"), "run\t");
+  EXPECT_EQ(ReadFile(dir.path / "notes.txt"), "not a manifest\n");
   EXPECT_EQ(ReadFile(dir.path / "store/anna/inbox.msg"), kStore.at("anna/inbox.msg"));
   // A dry run writes nothing there, so it takes no lock.
   EXPECT_EQ(RunPlenvar(dir, {"/S:store", "/T:held", "/LIST", "/SILENT"}).status, 0);
@@ -569,6 +595,32 @@ TEST(PlenvarTest, MissingSourceWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
 }
 
+// The manifest sha256sum writes for the message files of `tree`, in number order.
+std::string ManifestOf(const Tree& tree) {
+  std::vector<std::pair<std::string, std::string>> files;  // name, path
+  for (const auto& [path, text] : tree) {
+    const std::size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.size() == 22 && name.compare(18, 4, ".MAI") == 0) files.emplace_back(name, path);
+  }
+  std::sort(files.begin(), files.end());
+  std::string manifest;
+  for (const auto& [name, path] : files)
+    manifest += platform::Sha256Hex(tree.at(path)) + "  " + path + "\n";
+  return manifest;
+}
+
+// `sha256sum -c` run on the manifest from inside the target: its status and output.
+Process CheckWithSha256sum(const TempDir& dir, const std::string& target,
+                           const std::string& manifest) {
+  Process p;
+  const std::string command = "cd '" + dir.Sub(target) + "' && sha256sum -c --strict '" +
+                              dir.Sub(manifest) + "' > '" + dir.Sub("check.out") + "' 2>&1";
+  p.status = WEXITSTATUS(std::system(command.c_str()));
+  p.out = ReadFile(dir.path / "check.out");
+  return p;
+}
+
 // A signal stops the run: what was handed over is written, nothing temporary
 // stays, the log tells how far it got, and the same command run again
 // completes the export. A second signal kills at once; a rerun still does.
@@ -582,18 +634,23 @@ TEST(PlenvarTest, InterruptedRunsEndCleanlyAndARerunCompletesThem) {
       const std::string what = fault + " with " + threads;
       TempDir dir;
       MakeTree(dir.path / "store", kStore);
-      const std::vector<std::string> args = {"/S:store", "/T:out", "/M:*.msg", "/LOG:run.log",
-                                             threads};
+      const std::vector<std::string> args = {
+          "/S:store", "/T:out", "/M:*.msg", "/LOG:run.log", "/MANIFEST:m.sha256", threads};
       Process p = RunPlenvar(dir, args, {fault});
+      // What a stopped run committed is listed; a killed run lists nothing.
+      EXPECT_EQ(std::filesystem::exists(dir.path / "m.sha256"), fault[4] == ':') << what;
       if (fault[4] == ':') {
+        EXPECT_EQ(ReadFile(dir.path / "m.sha256"), ManifestOf(sentOnly)) << what;
         EXPECT_EQ(p.status, 128 + SIGTERM) << what;
         EXPECT_EQ(p.err,
                   "Export interrupted by SIGTERM: run the same command again to complete it.\n")
             << what;
         EXPECT_EQ(ReadTree(dir.path / "out"), sentOnly) << what;
         const std::string log = ReadFile(dir.path / "run.log");
-        EXPECT_NE(log.find("\tinterrupted before its end\ninterrupted\tSIGTERM\ntotal\t"),
-                  std::string::npos)
+        EXPECT_NE(
+            log.find("\tinterrupted before its end\ninterrupted\tSIGTERM\nmanifest\tm.sha256\t" +
+                     platform::Sha256Hex(ManifestOf(sentOnly)) + "\ntotal\t"),
+            std::string::npos)
             << log;
       } else {
         EXPECT_EQ(p.status, -1) << what;  // killed by the signal
@@ -603,6 +660,8 @@ TEST(PlenvarTest, InterruptedRunsEndCleanlyAndARerunCompletesThem) {
       p = RunPlenvar(dir, args);
       EXPECT_EQ(p.status, 0) << what << p.err;
       EXPECT_EQ(ReadTree(dir.path / "out"), kExported) << what;
+      EXPECT_EQ(ReadFile(dir.path / "m.sha256"), ManifestOf(kExported)) << what;
+      EXPECT_FALSE(std::filesystem::exists(dir.path / "m.sha256.tmp")) << what;
       // The sent message was in place; a killed run may have written more.
       if (fault[4] == ':') {
         EXPECT_EQ(p.out,
@@ -612,6 +671,53 @@ TEST(PlenvarTest, InterruptedRunsEndCleanlyAndARerunCompletesThem) {
       }
     }
   }
+}
+
+// Every message file a run leaves, with its SHA-256, as coreutils checks it:
+// the same with any number of writers and after a rerun; a verify lists what
+// it found matching; a name with a line break is escaped as sha256sum does.
+TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  const std::string manifest = ManifestOf(kExported);
+  const std::vector<std::string> args = {"/S:store", "/T:out", "/M:*.msg", "/MANIFEST:m.sha256",
+                                         "/LOG:run.log"};
+  for (const char* threads : {"/MT:4", "/MT:1", "/MT:1"}) {  // the last over the first's output
+    std::vector<std::string> run = args;
+    run.push_back(threads);
+    Process p = RunPlenvar(dir, run);
+    EXPECT_EQ(p.status, 0) << threads << p.err;
+    EXPECT_EQ(ReadFile(dir.path / "m.sha256"), manifest) << threads;
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "m.sha256.tmp")) << threads;
+    EXPECT_NE(ReadFile(dir.path / "run.log")
+                  .find("\nmanifest\tm.sha256\t" + platform::Sha256Hex(manifest) + "\ntotal\t"),
+              std::string::npos)
+        << threads;
+  }
+  Process check = CheckWithSha256sum(dir, "out", "m.sha256");
+  EXPECT_EQ(check.status, 0) << check.out;
+  testing::WriteFile(dir.path / "out/anna/000000000000000003.MAI", "changed\r\n");
+  check = CheckWithSha256sum(dir, "out", "m.sha256");
+  EXPECT_EQ(check.status, 1);
+  EXPECT_NE(check.out.find("anna/000000000000000003.MAI: FAILED\n"), std::string::npos)
+      << check.out;
+
+  // A verify lists only what matches.
+  Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/VERIFY", "/MANIFEST:v.sha256"});
+  EXPECT_EQ(p.status, 1) << p.err;
+  Tree matching = kExported;
+  matching.erase("anna/000000000000000003.MAI");
+  EXPECT_EQ(ReadFile(dir.path / "v.sha256"), ManifestOf(matching));
+
+  // Names as sha256sum writes them: "\n" for a line break, the line led by "\".
+  MakeTree(dir.path / "odd", {{"new\nline/box.msg", "Subject: odd\r\n\r\nx\r\n"}});
+  p = RunPlenvar(dir, {"/S:odd", "/T:odd-out", "/MANIFEST:odd.sha256"});
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(ReadFile(dir.path / "odd.sha256"),
+            "\\" + platform::Sha256Hex("Subject: odd\r\n\r\nx\r\n") +
+                "  new\\nline/000000000000000001.MAI\n");
+  check = CheckWithSha256sum(dir, "odd-out", "odd.sha256");
+  EXPECT_EQ(check.status, 0) << check.out;
 }
 
 // A rerun finishes the job: a message file already in place with exactly its

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include "output/manifest.h"
 #include "test_util.h"
 
 namespace plenvar {
@@ -43,6 +44,39 @@ TEST(OutputTest, NamesByEighteenDigits) {
     std::int64_t number = 0;
     EXPECT_EQ(KindOfName(n.name, &number), n.kind) << n.name;
   }
+}
+
+// A manifest's lines as sha256sum writes and reads them, and what may be
+// replaced as one.
+TEST(ManifestTest, LinesAsSha256sumWritesThemAndWhatCountsAsOne) {
+  const std::string d(64, 'a');
+  const struct {
+    const char* path;
+    std::string line;
+  } lines[] = {{"000000000000000001.MAI", d + "  000000000000000001.MAI\n"},
+               {"a b/Ça/000000000000000002.MAI", d + "  a b/Ça/000000000000000002.MAI\n"},
+               {"new\nline/1.MAI", "\\" + d + "  new\\nline/1.MAI\n"},
+               {"cr\r/1.MAI", "\\" + d + "  cr\\r/1.MAI\n"},
+               {"back\\slash/1.MAI", "\\" + d + "  back\\\\slash/1.MAI\n"}};
+  for (const auto& l : lines) EXPECT_EQ(ManifestLine(d, l.path), l.line) << l.path;
+  const struct {
+    const char* name;
+    std::string text;
+    bool manifest;
+  } files[] = {{"empty", "", true},
+               {"a line", d + "  x/000000000000000001.MAI\n", true},
+               {"an escaped line", "\\" + d + "  x\\ny\n", true},
+               {"cut short by a kill", d.substr(0, 30), true},
+               {"upper-case hex", std::string(64, 'A') + "  x\n", false},
+               {"one space", d + " x\n", false},
+               {"a log", "run\t0.9.0\texport\n", false},
+               {"a message", "Received: from mx\r\n\r\nHi.\r\n", false}};
+  TempDir dir;
+  for (const auto& f : files) {
+    testing::WriteFile(dir.path / "m", f.text);
+    EXPECT_EQ(HoldsManifest(dir.Sub("m")), f.manifest) << f.name;
+  }
+  EXPECT_FALSE(HoldsManifest(dir.Sub("none"))) << "no file";
 }
 
 // The same events into every output. A message file that cannot be written

@@ -32,7 +32,7 @@ RunResult RunMain(const std::string& commandLine) {
 
 const std::string kOptions =
     "\r\nOptions: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /VERIFY /LOG:file "
-    "/SILENT";
+    "/MANIFEST:file /SILENT";
 
 TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
   // The usage text as specified, character for character.
@@ -116,7 +116,7 @@ TEST(MainTest, HelpAndVersion) {
     EXPECT_EQ(run.notices[0].style, c.status == 0 ? kIconInformation : kIconError) << c.commandLine;
   }
   // One line per option.
-  for (const char* option : {"/S:", "/T:", "/M:", "/MT:", "/LIST", "/VERIFY", "/LOG:", "/SILENT"})
+  for (const char* option : {"/S:", "/T:", "/M:", "/MT:", "/LIST", "/VERIFY", "/LOG:", "/MANIFEST:", "/SILENT"})
     EXPECT_NE(std::string(kHelpText).find("\n  " + std::string(option)), std::string::npos)
         << option;
   const std::string version = kVersionText;

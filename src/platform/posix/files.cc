@@ -228,6 +228,10 @@ void Append(OutputFile& file, std::string_view data) {
     throw SystemError(file.path, error);
 }
 
+void FlushToDisk(OutputFile& file) {
+  if (::fsync(static_cast<int>(file.handle)) != 0) throw SystemError(file.path, errno);
+}
+
 void Close(OutputFile& file) {
   if (file.handle >= 0) ::close(static_cast<int>(file.handle));
   file.handle = -1;

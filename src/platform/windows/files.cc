@@ -343,6 +343,11 @@ void Append(OutputFile& file, std::string_view data) {
   }
 }
 
+void FlushToDisk(OutputFile& file) {
+  if (!FlushFileBuffers(reinterpret_cast<HANDLE>(file.handle)))
+    throw SystemError(file.path, GetLastError());
+}
+
 void Close(OutputFile& file) {
   if (file.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file.handle));
   file.handle = -1;

@@ -1,0 +1,59 @@
+// The "/MANIFEST:" file: a line for each message file a run leaves in the
+// target, in number order, as sha256sum writes it ("digest  path", the path
+// from the target root with "/"), so that `sha256sum -c` checks the target
+// long after the source is gone. Written under a temporary name beside it and
+// renamed into place at the run's end: a killed run leaves none.
+#ifndef PLENVAR_OUTPUT_MANIFEST_H_
+#define PLENVAR_OUTPUT_MANIFEST_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/digest.h"
+#include "platform/files.h"
+#include "report/report.h"
+
+namespace plenvar {
+
+// One line: "digest  path\n"; a path holding "\", a line feed or a carriage
+// return has them written as "\\", "\n" and "\r", and the line starts with "\".
+std::string ManifestLine(std::string_view digest, std::string_view path);
+
+// Whether the file at `path` could be a manifest (or a part of one a killed
+// run left): empty, or beginning as ManifestLine's lines do. False for no file.
+bool HoldsManifest(const std::string& path);
+
+class Manifest {
+ public:
+  Manifest() = default;
+  Manifest(const Manifest&) = delete;
+  Manifest& operator=(const Manifest&) = delete;
+  ~Manifest();
+  // Creates the temporary file beside `path`, replacing one a killed run
+  // left. Throws Error.
+  void Open(const std::string& path, const std::string& targetRoot);
+  // As the run begins: removes an earlier manifest at the path, so that a
+  // run killed from here on leaves none.
+  void Begin();
+  // The message file `number` in `folder` (a folder of the target), with the
+  // digest of its text. In number order.
+  void Add(const std::string& folder, std::int64_t number, const std::string& digest);
+  // Writes what is pending, puts it on stable storage and renames it into
+  // place; its own digest goes to the report. A failure is the report's.
+  void Close(ExportReport& report);
+  const std::string& Path() const { return path_; }
+
+ private:
+  void Write();
+
+  std::string path_, temporary_, root_;
+  platform::OutputFile file_;
+  std::string pending_;
+  platform::Sha256 digest_;  // of the manifest itself
+  std::string error_;        // the first write that failed
+};
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_OUTPUT_MANIFEST_H_
