@@ -115,7 +115,7 @@ void Manifest::Close(ExportReport& report) {
     report.manifestDigest = digest_.Hex();
   } else {
     platform::RemoveFile(temporary_);
-    report.Fail({kManifestNotWritten, path_, error_});
+    report.Fail({kManifestFailed, path_, error_});
   }
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/control.h"
 #include "platform/digest.h"
 #include "platform/files.h"
 #include "report/report.h"
@@ -23,6 +24,21 @@ std::string ManifestLine(std::string_view digest, std::string_view path);
 // Whether the file at `path` could be a manifest (or a part of one a killed
 // run left): empty, or beginning as ManifestLine's lines do. False for no file.
 bool HoldsManifest(const std::string& path);
+
+// A manifest's line read back: its digest and its path (with "/"),
+// unescaped. False, with why, when it is not a line of a manifest, or its
+// path would lead out of the target (absolute, "..", a drive).
+bool ParseManifestLine(std::string_view line, std::string* digest, std::string* path,
+                       std::string* why);
+// The number (from 1) of the first line of the manifest at `path` that
+// cannot be read, and why; 0 when all can. Throws Error.
+std::int64_t FirstBadManifestLine(const std::string& path, std::string* why);
+// Hashes every file the manifest at `path` lists under `target` again, with
+// `threads` threads, and reports, in the manifest's order, each that is missing or differs, then
+// each message file in a listed folder that it does not list (not after a stop). Throws Error when
+// the manifest cannot be read.
+void CheckManifest(const std::string& path, const std::string& target, int threads,
+                   ExportReport& report, RunControl& control);
 
 class Manifest {
  public:

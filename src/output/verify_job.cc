@@ -1,16 +1,13 @@
 // The verify: what an export would write, compared with what the target holds.
-#include <algorithm>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
 #include <utility>
-#include <vector>
 
 #include "output/job.h"
+#include "output/listed_numbers.h"
 #include "output/same_file.h"
 #include "platform/digest.h"
 #include "platform/files.h"
-#include "platform/folders.h"
 
 namespace plenvar {
 
@@ -62,17 +59,7 @@ class VerifyJob : public Job {
   void Commit(const Unit& unit, std::int64_t, std::int64_t number, MessageOutcome& outcome,
               Tally& tally) override {
     if (number == 0) return;
-    if (folder_ == nullptr || *folder_ != unit.folder) {
-      auto [it, added] = numbers_.try_emplace(unit.folder);
-      if (added) order_.push_back(unit.folder);
-      folder_ = &it->first;
-      ranges_ = &it->second;
-    }
-    if (!ranges_->empty() && ranges_->back().second + 1 == number) {
-      ranges_->back().second = number;
-    } else {
-      ranges_->push_back({number, number});
-    }
+    listed_.Add(unit.folder, number);
     if (!outcome.error.empty()) {
       tally.Report().Fail(
           {outcome.errorKind, MessageFilePath(unit.folder, number), std::move(outcome.error)});
@@ -83,44 +70,14 @@ class VerifyJob : public Job {
   }
 
   // Message files and leftovers in the folders an export writes into that it
-  // would not have written; any other file there is not the export's business.
-  // Not after a stop: what it did not reach is not extra.
+  // would not have written. Not after a stop: what it did not reach is not extra.
   void Finish(Tally& tally, bool stopped) override {
     if (manifest_ != nullptr) manifest_->Close(tally.Report());
-    if (stopped) return;
-    for (const std::string& folder : order_) {
-      platform::Folder listing;
-      try {
-        listing = platform::OpenFolder(folder);
-      } catch (const Error&) {
-        continue;  // its message files were all reported missing
-      }
-      const std::vector<std::pair<std::int64_t, std::int64_t>>& ranges = numbers_[folder];
-      for (const platform::Entry& file : listing.files) {
-        std::int64_t number = 0;
-        const NameKind kind = KindOfName(file.name, &number);
-        if (kind == NameKind::kOther) continue;
-        const bool expected =
-            kind == NameKind::kMessageFile &&
-            std::any_of(ranges.begin(), ranges.end(), [number](const auto& range) {
-              return range.first <= number && number <= range.second;
-            });
-        if (!expected)
-          tally.Report().Fail({kExtraFile, file.path,
-                               kind == NameKind::kTemporary
-                                   ? "a temporary file an export leaves behind only when it is "
-                                     "killed"
-                                   : "a message file this export would not have written"});
-      }
-    }
+    if (!stopped) listed_.ReportExtras(tally.Report());
   }
 
  private:
-  // The numbers an export writes into each folder, as runs of consecutive ones.
-  std::unordered_map<std::string, std::vector<std::pair<std::int64_t, std::int64_t>>> numbers_;
-  std::vector<std::string> order_;       // the folders, in the order the walk reached them
-  const std::string* folder_ = nullptr;  // the last one, and its runs
-  std::vector<std::pair<std::int64_t, std::int64_t>>* ranges_ = nullptr;
+  ListedNumbers listed_;  // the numbers an export writes into each folder
   Manifest* manifest_;
 };
 

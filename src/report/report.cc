@@ -19,7 +19,7 @@ const FailureKindText kFailureText[kFailureKinds] = {
     {"message-missing", "Message files that are missing: "},
     {"message-differs", "Message files that differ from the export: "},
     {"extra-file", "Files in the target that the export would not have written: "},
-    {"manifest-not-written", "Manifests that could not be written: "},
+    {"manifest-failed", "Manifests that could not be written or read: "},
 };
 
 Failure NotWritten(const std::string& messageFile, std::string reason,
@@ -61,7 +61,7 @@ void EndRunLog(ExportReport& report) {
                      "\t" + std::to_string(report.bytes);
   // Scripts read the fields by place: the manifest's failure, newer, is
   // its `fail` line alone.
-  for (int kind = 0; kind < kManifestNotWritten; ++kind)
+  for (int kind = 0; kind < kManifestFailed; ++kind)
     line += "\t" + std::to_string(report.counts[kind]);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - log.started;
   char seconds[32];

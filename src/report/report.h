@@ -25,7 +25,7 @@ enum FailureKind {
   kExtraFile,
   // The "/MANIFEST:" file (not among the log's total line's counts, whose
   // fields keep their places):
-  kManifestNotWritten,
+  kManifestFailed,
   kFailureKinds
 };
 

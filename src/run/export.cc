@@ -28,6 +28,20 @@ class HandingOver : public StoreVisitor {
 
 }  // namespace
 
+ExportReport CheckFromManifest(const std::string& manifest, const std::string& target, int threads,
+                               RunLog* log, RunControl& control) {
+  ExportReport report;
+  report.log = log;
+  try {
+    CheckManifest(manifest, target, threads, report, control);
+  } catch (const Error& e) {
+    report.Fail({kManifestFailed, e.path, e.reason});  // it went, or broke, after the checks
+  }
+  report.interrupted = control.stop.load();
+  EndRunLog(report);
+  return report;
+}
+
 ExportReport RunExport(const Selection& selection, const ExportOptions& options,
                        RunControl* given) {
   RunControl own;

@@ -25,6 +25,7 @@ const char kHelpText[] =
     "  /LOG:file   write an account of the run into file (never over another file)\r\n"
     "  /MANIFEST:file  list every message file the export leaves (or the verify\r\n"
     "              finds matching) with its SHA-256, for: cd target && sha256sum -c file\r\n"
+    "              With /VERIFY and no /S: check the target against that list alone\r\n"
     "  /SILENT     no completion notice (in capitals only)\r\n"
     "  --help      this text (also /?)\r\n"
     "  --version   the version\r\n"
@@ -92,6 +93,8 @@ ExportReport Run(const Options& options, Prepared& prepared, RunControl& control
            options.mask, options.writers);
     run.log = prepared.log.get();
   }
+  if (options.ManifestOnly())
+    return CheckFromManifest(options.manifest, options.target, options.writers, run.log, control);
   const Selection selection{options.source, options.target, options.mask,
                             prepared.log ? options.log : ""};
   std::unique_ptr<ProgressLine> progress;

@@ -144,9 +144,15 @@ std::optional<Notice> ParseOptions(std::string_view commandLine, Options* option
   if (!wrong.empty()) return Refusal(std::move(wrong));
   if (options->source.empty() && options->target.empty())
     return Notice{kUsageText, "Plenvar", kIconInformation};
+  const bool maskGiven = !options->mask.empty();
   if (options->mask.empty()) options->mask = "*.*";
   if (options->target.empty()) return Refusal("/T:TargetDirectory parameter was not supplied.");
-  if (options->source.empty()) return Refusal("/S:SourceDirectory parameter was not supplied.");
+  if (options->source.empty() && !options->ManifestOnly())
+    return Refusal("/S:SourceDirectory parameter was not supplied.");
+  if (options->ManifestOnly() && maskGiven)
+    return Refusal(
+        "/M:FileMask selects mail files of /S:SourceDirectory: a verify from "
+        "/MANIFEST:file alone checks the files it lists.");
   if (options->writers == 0)
     return Refusal("/MT:n must be a number of writer threads from 1 to 64.");
   if (options->list && options->verify) return Refusal("/LIST and /VERIFY cannot go together.");

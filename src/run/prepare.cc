@@ -47,6 +47,21 @@ struct MadeTarget {
   }
 };
 
+// A manifest a verify reads: there, and every line of it readable.
+std::optional<Notice> CheckManifestToRead(const Options& options) {
+  std::string why;
+  std::int64_t line = 0;
+  try {
+    line = FirstBadManifestLine(options.manifest, &why);
+  } catch (const Error& e) {
+    return Refusal("/MANIFEST:file cannot be read: ", e.path, e.reason);
+  }
+  if (line != 0)
+    return Refusal("/MANIFEST:file cannot be read: ", options.manifest,
+                   "line " + std::to_string(line) + ": " + why);
+  return std::nullopt;
+}
+
 // What can be checked without changing anything, so that a refused run
 // leaves nothing done.
 std::optional<Notice> Check(Options& options) {
@@ -58,7 +73,7 @@ std::optional<Notice> Check(Options& options) {
     return Refusal("", e.path, e.reason);
   }
   try {
-    platform::OpenFolder(options.source);
+    if (!options.ManifestOnly()) platform::OpenFolder(options.source);
   } catch (const Error& e) {
     return Refusal("/S:SourceDirectory cannot be read: ", e.path, e.reason);
   }
@@ -74,6 +89,7 @@ std::optional<Notice> Check(Options& options) {
                               (platform::EntryIdOf(options.manifest, &manifest) &&
                                platform::EntryIdOf(options.log, &log) && manifest == log)))
       return Refusal("/MANIFEST:file and /LOG:file name the same file: ", options.manifest);
+    if (options.ManifestOnly()) return CheckManifestToRead(options);
     // The source is never written.
     if (InsideFolder(options.manifest, options.source))
       return Refusal("/MANIFEST:file lies inside /S:SourceDirectory, which is never written: ",
@@ -108,7 +124,7 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
   }
   // Before the log, which a refusal after it would leave emptied; a refused
   // run's temporary manifest goes with it.
-  if (options.manifestWanted) {
+  if (options.manifestWanted && !options.ManifestOnly()) {
     prepared->manifest = std::make_unique<Manifest>();
     try {
       prepared->manifest->Open(options.manifest, options.target);

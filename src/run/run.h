@@ -48,6 +48,8 @@ struct Options {
   int writers = 0;
   bool list = false, verify = false;
   bool silent = false;  // "/SILENT", in capitals
+  // "/VERIFY" with "/MANIFEST:" and no "/S:": the manifest checked alone.
+  bool ManifestOnly() const { return verify && manifestWanted && source.empty(); }
   RunKind Kind() const {
     return list ? RunKind::kList : verify ? RunKind::kVerify : RunKind::kExport;
   }
@@ -133,6 +135,13 @@ struct ExportOptions {
 // run's: its stop flag stops it, and its counts tell how far it came.
 ExportReport RunExport(const Selection& selection, const ExportOptions& options = {},
                        RunControl* control = nullptr);
+
+// The verify from the manifest at `manifest` alone: every file it lists in
+// `target` hashed again (by `threads` threads), and the message files in the
+// listed folders it does not list; every finding in the report and the log,
+// as a verify's.
+ExportReport CheckFromManifest(const std::string& manifest, const std::string& target, int threads,
+                               RunLog* log, RunControl& control);
 
 // What a run holds from its checks to its end.
 struct Prepared {

@@ -696,14 +696,52 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
   }
   Process check = CheckWithSha256sum(dir, "out", "m.sha256");
   EXPECT_EQ(check.status, 0) << check.out;
+  const std::vector<std::string> alone = {"/T:out", "/VERIFY", "/MANIFEST:m.sha256"};
+  Process p = RunPlenvar(dir, alone);
+  EXPECT_EQ(p.status, 0) << p.err;
+  std::size_t bytes = 0;
+  for (const auto& [path, text] : kExported) bytes += text.size();
+  EXPECT_EQ(p.out,
+            "Verify Completed\nMail files: 0\nMessages: 4\nBytes: " + std::to_string(bytes) + "\n");
   testing::WriteFile(dir.path / "out/anna/000000000000000003.MAI", "changed\r\n");
   check = CheckWithSha256sum(dir, "out", "m.sha256");
   EXPECT_EQ(check.status, 1);
   EXPECT_NE(check.out.find("anna/000000000000000003.MAI: FAILED\n"), std::string::npos)
       << check.out;
+  // The same from the program, without the source: changed, missing, extra.
+  std::filesystem::rename(dir.path / "out/bob/000000000000000004.MAI",
+                          dir.path / "out/bob/000000000000000005.MAI");
+  for (const char* threads : {"/MT:1", "/MT:3"}) {
+    std::vector<std::string> run = alone;
+    run.push_back(threads);
+    p = RunPlenvar(dir, run);
+    EXPECT_EQ(p.status, 1) << threads;
+    EXPECT_EQ(
+        p.err,
+        "Verify Completed with errors\nMessage files that are missing: 1\n"
+        "Message files that differ from the export: 1\n"
+        "Files in the target that the export would not have written: 1\n"
+        "out/anna/000000000000000003.MAI: its SHA-256 is " +
+            platform::Sha256Hex("changed\r\n") +
+            ", not the manifest's\nout/bob/000000000000000004.MAI: No such file or directory\n"
+            "out/bob/000000000000000005.MAI: a message file this export would not have "
+            "written\nMail files: 0\nMessages: 4\nBytes: " +
+            std::to_string(bytes - kExported.at("anna/000000000000000003.MAI").size() -
+                           kExported.at("bob/000000000000000004.MAI").size() + 9) +
+            "\n")
+        << threads;
+  }
+  std::filesystem::rename(dir.path / "out/bob/000000000000000005.MAI",
+                          dir.path / "out/bob/000000000000000004.MAI");
+  testing::WriteFile(dir.path / "bad.sha256", manifest + "not a line\n");
+  p = RunPlenvar(dir, {"/T:out", "/VERIFY", "/MANIFEST:bad.sha256"});
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.err,
+            "/MANIFEST:file cannot be read: bad.sha256: line 5: not a SHA-256 in lower-case hex, "
+            "two spaces and a path\n");
 
   // A verify lists only what matches.
-  Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/VERIFY", "/MANIFEST:v.sha256"});
+  p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/VERIFY", "/MANIFEST:v.sha256"});
   EXPECT_EQ(p.status, 1) << p.err;
   Tree matching = kExported;
   matching.erase("anna/000000000000000003.MAI");

@@ -53,12 +53,33 @@ TEST(ManifestTest, LinesAsSha256sumWritesThemAndWhatCountsAsOne) {
   const struct {
     const char* path;
     std::string line;
+    bool readBack = true;  // a "\\" in a name is no path of this program's
   } lines[] = {{"000000000000000001.MAI", d + "  000000000000000001.MAI\n"},
                {"a b/Ça/000000000000000002.MAI", d + "  a b/Ça/000000000000000002.MAI\n"},
                {"new\nline/1.MAI", "\\" + d + "  new\\nline/1.MAI\n"},
                {"cr\r/1.MAI", "\\" + d + "  cr\\r/1.MAI\n"},
-               {"back\\slash/1.MAI", "\\" + d + "  back\\\\slash/1.MAI\n"}};
-  for (const auto& l : lines) EXPECT_EQ(ManifestLine(d, l.path), l.line) << l.path;
+               {"back\\slash/1.MAI", "\\" + d + "  back\\\\slash/1.MAI\n", false}};
+  std::string digest, path, why;
+  for (const auto& l : lines) {
+    EXPECT_EQ(ManifestLine(d, l.path), l.line) << l.path;
+    const std::string_view line = std::string_view(l.line).substr(0, l.line.size() - 1);
+    EXPECT_EQ(ParseManifestLine(line, &digest, &path, &why), l.readBack) << l.path << ": " << why;
+    if (l.readBack) {
+      EXPECT_EQ(path, l.path) << "read back";
+    }
+  }
+  // As sha256sum also writes them, and what never leads out of the target.
+  const struct {
+    std::string line;
+    bool read;
+  } read[] = {{d + " *a/1.MAI", true},      {d + "  a/1.MAI\r", true},
+              {d + "  ../a/1.MAI", false},  {d + "  a/../../1.MAI", false},
+              {d + "  /etc/passwd", false}, {d + "  C:/x/1.MAI", false},
+              {d + "  a//1.MAI", false},    {d + "  a\\b", false},
+              {"\\" + d + "  a\\x", false}, {d + "  ", false},
+              {d.substr(1) + "   a", false}};
+  for (const auto& r : read)
+    EXPECT_EQ(ParseManifestLine(r.line, &digest, &path, &why), r.read) << r.line;
   const struct {
     const char* name;
     std::string text;

@@ -1,0 +1,34 @@
+// The message files a run expects in each target folder, as runs of
+// consecutive numbers (an export's are), so that a million of them take a
+// few entries; and what else lies there.
+#ifndef PLENVAR_OUTPUT_LISTED_NUMBERS_H_
+#define PLENVAR_OUTPUT_LISTED_NUMBERS_H_
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "report/report.h"
+
+namespace plenvar {
+
+class ListedNumbers {
+ public:
+  void Add(const std::string& folder, std::int64_t number);
+  // Message files and leftovers in those folders that were not added, as
+  // extra files; any other file there is not the export's business.
+  void ReportExtras(ExportReport& report) const;
+
+ private:
+  using Ranges = std::vector<std::pair<std::int64_t, std::int64_t>>;
+  std::unordered_map<std::string, Ranges> numbers_;
+  std::vector<std::string> order_;       // the folders, in the order they came
+  const std::string* folder_ = nullptr;  // the last one, and its runs
+  Ranges* ranges_ = nullptr;
+};
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_OUTPUT_LISTED_NUMBERS_H_

@@ -1,0 +1,195 @@
+// The verify from a manifest alone: every file it lists hashed again, then
+// the listed folders searched for message files it does not list. For when
+// the source is gone.
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "output/listed_numbers.h"
+#include "output/manifest.h"
+#include "output/message_names.h"
+#include "platform/digest.h"
+#include "platform/files.h"
+
+namespace plenvar {
+
+namespace {
+
+constexpr std::size_t kBlock = 1 << 20;
+
+bool IsLowerHex(std::string_view text) {
+  return text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+// Calls `line` with each line of the manifest at `path` and its number, from
+// 1, until it returns false; reads it a block at a time. Throws Error.
+template <typename Line>
+void ForEachLine(const std::string& path, Line line) {
+  platform::InputFile file;
+  platform::OpenForReading(path, &file);
+  std::vector<char> block(kBlock);
+  try {
+    std::string partial;
+    std::int64_t number = 0;
+    bool going = true;
+    for (std::size_t got; going && (got = platform::ReadBlock(file, block.data(), kBlock)) > 0;) {
+      std::string_view text(block.data(), got);
+      for (std::size_t end; going && (end = text.find('\n')) != std::string_view::npos;) {
+        partial.append(text.substr(0, end));
+        going = line(partial, ++number);
+        partial.clear();
+        text.remove_prefix(end + 1);
+      }
+      partial.append(text);
+    }
+    if (going && !partial.empty()) line(partial, ++number);
+  } catch (...) {
+    platform::Close(file);
+    throw;
+  }
+  platform::Close(file);
+}
+
+// The SHA-256 of the file at `path`, read a block at a time; throws Error.
+std::string DigestOfFile(const std::string& path, std::vector<char>& block, std::uint64_t* size) {
+  platform::InputFile file;
+  platform::OpenForReading(path, &file);
+  platform::DropCachedPages(file);  // what the disk holds, not what memory still does
+  platform::Sha256 digest;
+  try {
+    for (std::size_t got; (got = platform::ReadBlock(file, block.data(), block.size())) > 0;)
+      digest.Add(std::string_view(block.data(), got));
+  } catch (...) {
+    platform::Close(file);
+    throw;
+  }
+  *size = file.bytesRead;
+  platform::Close(file);
+  return digest.Hex();
+}
+
+}  // namespace
+
+bool ParseManifestLine(std::string_view line, std::string* digest, std::string* path,
+                       std::string* why) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // written on Windows
+  const bool escaped = !line.empty() && line.front() == '\\';
+  if (escaped) line.remove_prefix(1);
+  // "  " as sha256sum writes it, " *" as it writes binary mode.
+  if (line.size() < 67 || !IsLowerHex(line.substr(0, 64)) ||
+      (line.substr(64, 2) != "  " && line.substr(64, 2) != " *")) {
+    *why = "not a SHA-256 in lower-case hex, two spaces and a path";
+    return false;
+  }
+  *digest = line.substr(0, 64);
+  path->clear();
+  for (std::size_t i = 66; i < line.size(); ++i) {
+    if (!escaped || line[i] != '\\') {
+      *path += line[i];
+    } else if (i + 1 < line.size() &&
+               (line[i + 1] == '\\' || line[i + 1] == 'n' || line[i + 1] == 'r')) {
+      *path += line[++i] == 'n' ? '\n' : line[i] == 'r' ? '\r' : '\\';
+    } else {
+      *why = "an escape that sha256sum does not write";
+      return false;
+    }
+  }
+  // Only paths inside the target: a manifest is read, and never trusted to
+  // lead elsewhere.
+  std::size_t start = 0;
+  for (std::size_t end = 0; end != std::string::npos; start = end + 1) {
+    end = path->find('/', start);
+    const std::string_view part = std::string_view(*path).substr(start, end - start);
+    if (part.empty() || part == "." || part == ".." || part.find('\\') != part.npos ||
+        (start == 0 && part.back() == ':')) {
+      *why = "not a path inside the target: " + *path;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::int64_t FirstBadManifestLine(const std::string& manifest, std::string* why) {
+  std::int64_t bad = 0;
+  std::string digest, path;
+  ForEachLine(manifest, [&](std::string_view line, std::int64_t number) {
+    if (!ParseManifestLine(line, &digest, &path, why)) bad = number;
+    return bad == 0;
+  });
+  return bad;
+}
+
+void CheckManifest(const std::string& manifest, const std::string& target, int threads,
+                   ExportReport& report, RunControl& control) {
+  // Files are hashed by `threads` threads a batch at a time, and reported in
+  // the manifest's order once their batch is done: the hashing, at some
+  // 1.8 GB/s a core with the CPU's SHA instructions, is what takes the time.
+  struct Item {
+    std::string path, digest;  // listed
+    std::string found, error;  // what the file gave
+    std::uint64_t size = 0;
+  };
+  constexpr std::size_t kBatch = 256;
+  std::vector<Item> batch;
+  std::vector<std::vector<char>> blocks(static_cast<std::size_t>(threads),
+                                        std::vector<char>(kBlock));
+  ListedNumbers listed;
+  const auto check = [&batch, &blocks, &control](std::size_t thread,
+                                                 std::atomic<std::size_t>& next) {
+    for (std::size_t i; control.stop.load() == 0 && (i = next++) < batch.size();) {
+      try {
+        batch[i].found = DigestOfFile(batch[i].path, blocks[thread], &batch[i].size);
+      } catch (const Error& e) {
+        batch[i].error = e.reason;
+      } catch (const std::exception& e) {
+        batch[i].error = e.what();  // never lost with the thread
+      }
+    }
+  };
+  const auto run = [&] {
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < blocks.size() && t < batch.size(); ++t)
+      helpers.emplace_back(check, t, std::ref(next));
+    check(0, next);
+    for (std::thread& helper : helpers) helper.join();
+    for (Item& item : batch) {
+      if (control.stop.load() != 0) break;  // what was not reached is not reported
+      if (!item.error.empty()) {
+        report.Fail({kMessageMissing, item.path, std::move(item.error)});
+      } else if (item.found != item.digest) {
+        report.Fail(
+            {kMessageDiffers, item.path, "its SHA-256 is " + item.found + ", not the manifest's"});
+      }
+      ++report.messages;
+      report.bytes += static_cast<std::int64_t>(item.size);
+      ++control.messages;
+      control.bytes += static_cast<std::int64_t>(item.size);
+    }
+    batch.clear();
+  };
+  std::string digest, relative, why;
+  ForEachLine(manifest, [&](std::string_view line, std::int64_t) {
+    if (control.stop.load() != 0) return false;
+    if (!ParseManifestLine(line, &digest, &relative, &why)) return true;  // refused before the run
+    Item item;
+    item.path = target;
+    for (const char c : "\\" + relative) item.path += c == '/' ? '\\' : c;
+    item.digest = digest;
+    const std::size_t slash = item.path.rfind('\\');
+    std::int64_t number = 0;
+    if (KindOfName(std::string_view(item.path).substr(slash + 1), &number) ==
+        NameKind::kMessageFile)
+      listed.Add(item.path.substr(0, slash), number);
+    batch.push_back(std::move(item));
+    if (batch.size() == kBatch) run();
+    return true;
+  });
+  run();
+  // Not after a stop: what it did not reach is not extra.
+  if (control.stop.load() == 0) listed.ReportExtras(report);
+}
+
+}  // namespace plenvar
