@@ -21,8 +21,9 @@ void ListedNumbers::Add(const std::string& folder, std::int64_t number) {
   }
 }
 
-void ListedNumbers::ReportExtras(ExportReport& report) const {
+void ListedNumbers::ReportExtras(ExportReport& report, const std::atomic<int>* stop) const {
   for (const std::string& folder : order_) {
+    if (stop != nullptr && stop->load() != 0) return;
     platform::Folder listing;
     try {
       listing = platform::OpenFolder(folder);

@@ -4,6 +4,7 @@
 #ifndef PLENVAR_OUTPUT_LISTED_NUMBERS_H_
 #define PLENVAR_OUTPUT_LISTED_NUMBERS_H_
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -18,8 +19,9 @@ class ListedNumbers {
  public:
   void Add(const std::string& folder, std::int64_t number);
   // Message files and leftovers in those folders that were not added, as
-  // extra files; any other file there is not the export's business.
-  void ReportExtras(ExportReport& report) const;
+  // extra files; any other file there is not the export's business. Ends
+  // early once *stop is set, if given.
+  void ReportExtras(ExportReport& report, const std::atomic<int>* stop = nullptr) const;
 
  private:
   using Ranges = std::vector<std::pair<std::int64_t, std::int64_t>>;

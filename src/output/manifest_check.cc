@@ -1,8 +1,8 @@
 // The verify from a manifest alone: every file it lists hashed again, then
 // the listed folders searched for message files it does not list. For when
 // the source is gone.
+#include <algorithm>
 #include <atomic>
-#include <exception>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -17,7 +17,7 @@ namespace plenvar {
 
 namespace {
 
-constexpr std::size_t kBlock = 1 << 20;
+constexpr std::size_t kBlock = 128 << 10;
 
 bool IsLowerHex(std::string_view text) {
   return text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
@@ -52,15 +52,22 @@ void ForEachLine(const std::string& path, Line line) {
   platform::Close(file);
 }
 
-// The SHA-256 of the file at `path`, read a block at a time; throws Error.
-std::string DigestOfFile(const std::string& path, std::vector<char>& block, std::uint64_t* size) {
+// The SHA-256 of the file at `path`, read a block at a time; empty when a
+// stop came first. Throws Error.
+std::string DigestOfFile(const std::string& path, std::vector<char>& block, std::uint64_t* size,
+                         const std::atomic<int>& stop) {
   platform::InputFile file;
   platform::OpenForReading(path, &file);
   platform::DropCachedPages(file);  // what the disk holds, not what memory still does
   platform::Sha256 digest;
   try {
-    for (std::size_t got; (got = platform::ReadBlock(file, block.data(), block.size())) > 0;)
+    for (std::size_t got; (got = platform::ReadBlock(file, block.data(), block.size())) > 0;) {
+      if (stop.load() != 0) {  // a file of gigabytes must not hold a stop up
+        platform::Close(file);
+        return "";
+      }
       digest.Add(std::string_view(block.data(), got));
+    }
   } catch (...) {
     platform::Close(file);
     throw;
@@ -130,35 +137,49 @@ void CheckManifest(const std::string& manifest, const std::string& target, int t
     std::string path, digest;  // listed
     std::string found, error;  // what the file gave
     std::uint64_t size = 0;
+    bool done = false;  // checked to its end; else not reached before a stop
   };
   constexpr std::size_t kBatch = 256;
   std::vector<Item> batch;
-  std::vector<std::vector<char>> blocks(static_cast<std::size_t>(threads),
+  std::vector<std::vector<char>> blocks(static_cast<std::size_t>(std::max(threads, 1)),
                                         std::vector<char>(kBlock));
   ListedNumbers listed;
+  // Throws nothing: an exception out of a thread would end the process.
   const auto check = [&batch, &blocks, &control](std::size_t thread,
-                                                 std::atomic<std::size_t>& next) {
+                                                 std::atomic<std::size_t>& next) noexcept {
     for (std::size_t i; control.stop.load() == 0 && (i = next++) < batch.size();) {
+      Item& item = batch[i];
       try {
-        batch[i].found = DigestOfFile(batch[i].path, blocks[thread], &batch[i].size);
-      } catch (const Error& e) {
-        batch[i].error = e.reason;
-      } catch (const std::exception& e) {
-        batch[i].error = e.what();  // never lost with the thread
+        item.found = DigestOfFile(item.path, blocks[thread], &item.size, control.stop);
+        item.done = !item.found.empty();
+      } catch (Error& e) {
+        item.done = true;
+        item.error.swap(e.reason);  // nothing allocated here, so nothing thrown
+      } catch (...) {
+        item.done = true;  // out of memory, most likely: reported as not read
       }
     }
   };
   const auto run = [&] {
     std::atomic<std::size_t> next{0};
     std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t < blocks.size() && t < batch.size(); ++t)
-      helpers.emplace_back(check, t, std::ref(next));
+    helpers.reserve(blocks.size());
+    for (std::size_t t = 1; t < blocks.size() && t < batch.size() && control.stop.load() == 0;
+         ++t) {
+      try {
+        helpers.emplace_back(check, t, std::ref(next));
+      } catch (...) {
+        break;  // no thread to be had: those there are do the batch
+      }
+    }
     check(0, next);
     for (std::thread& helper : helpers) helper.join();
+    // Every file checked is reported, a stop or not; one not reached is not.
     for (Item& item : batch) {
-      if (control.stop.load() != 0) break;  // what was not reached is not reported
-      if (!item.error.empty()) {
-        report.Fail({kMessageMissing, item.path, std::move(item.error)});
+      if (!item.done) continue;
+      if (item.found.empty()) {
+        report.Fail({kMessageMissing, item.path,
+                     item.error.empty() ? std::string("could not be read") : item.error});
       } else if (item.found != item.digest) {
         report.Fail(
             {kMessageDiffers, item.path, "its SHA-256 is " + item.found + ", not the manifest's"});
@@ -171,7 +192,7 @@ void CheckManifest(const std::string& manifest, const std::string& target, int t
     batch.clear();
   };
   std::string digest, relative, why;
-  ForEachLine(manifest, [&](std::string_view line, std::int64_t) {
+  const auto take = [&](std::string_view line, std::int64_t) {
     if (control.stop.load() != 0) return false;
     if (!ParseManifestLine(line, &digest, &relative, &why)) return true;  // refused before the run
     Item item;
@@ -186,10 +207,16 @@ void CheckManifest(const std::string& manifest, const std::string& target, int t
     batch.push_back(std::move(item));
     if (batch.size() == kBatch) run();
     return true;
-  });
+  };
+  try {
+    ForEachLine(manifest, take);
+  } catch (const Error&) {
+    run();  // what was read of the manifest is checked; no extra file is looked for
+    throw;
+  }
   run();
   // Not after a stop: what it did not reach is not extra.
-  if (control.stop.load() == 0) listed.ReportExtras(report);
+  if (control.stop.load() == 0) listed.ReportExtras(report, &control.stop);
 }
 
 }  // namespace plenvar

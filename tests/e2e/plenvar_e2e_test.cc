@@ -731,8 +731,22 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
             "\n")
         << threads;
   }
-  std::filesystem::rename(dir.path / "out/bob/000000000000000005.MAI",
-                          dir.path / "out/bob/000000000000000004.MAI");
+  // A stop as bob's file is opened: what was checked is reported, bob's file
+  // and the extra search are not reached.
+  testing::WriteFile(dir.path / "out/bob/000000000000000004.MAI",
+                     kExported.at("bob/000000000000000004.MAI"));
+  std::vector<std::string> stopped = alone;
+  stopped.push_back("/MT:1");
+  stopped.push_back("/LOG:stop.log");
+  p = RunPlenvar(dir, stopped, {"term:out/bob/000000000000000004.MAI"});
+  EXPECT_EQ(p.status, 128 + SIGTERM);
+  EXPECT_EQ(p.err, "Verify interrupted by SIGTERM.\n");
+  const std::string log = ReadFile(dir.path / "stop.log");
+  EXPECT_NE(log.find("\nfail\tmessage-differs\tout/anna/000000000000000003.MAI\t"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("bob/"), std::string::npos) << log;
+  std::filesystem::remove(dir.path / "out/bob/000000000000000005.MAI");
   testing::WriteFile(dir.path / "bad.sha256", manifest + "not a line\n");
   p = RunPlenvar(dir, {"/T:out", "/VERIFY", "/MANIFEST:bad.sha256"});
   EXPECT_EQ(p.status, 2);
