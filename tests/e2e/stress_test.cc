@@ -98,17 +98,19 @@ Store MakeStore(unsigned seed) {
 
 struct Result {
   Process process;
-  std::string log;
+  std::string log, manifest;
 };
 
 // Runs plenvar into root/out with a log, as /MT:threads.
 Result RunLogged(const testing::TempDir& root, std::vector<std::string> args,
                  const std::string& threads) {
   args.push_back("/LOG:run.log");
+  args.push_back("/MANIFEST:m.sha256");
   args.push_back("/MT:" + threads);
   Result result;
   result.process = RunPlenvar(root, args, {"", RLIM_INFINITY, 120});
   result.log = Comparable(testing::ReadFile(root.path / "run.log"));
+  result.manifest = testing::ReadFile(root.path / "m.sha256");
   return result;
 }
 
@@ -117,6 +119,7 @@ void ExpectSame(const Result& one, const Result& other, const std::string& what)
   EXPECT_EQ(other.process.out, one.process.out) << what;
   EXPECT_EQ(other.process.err, one.process.err) << what;
   EXPECT_EQ(other.log, one.log) << what;
+  EXPECT_EQ(other.manifest, one.manifest) << what;
 }
 
 TEST(StressTest, EveryNumberOfWritersGivesWhatOneGives) {
@@ -136,6 +139,7 @@ TEST(StressTest, EveryNumberOfWritersGivesWhatOneGives) {
       trees.push_back(ReadTree(root.path / "out"));
       reruns.push_back(RunLogged(root, args, t));  // over what it wrote: all in place
       EXPECT_EQ(ReadTree(root.path / "out"), trees.front()) << what << " rerun /MT:" << t;
+      EXPECT_EQ(reruns.back().manifest, exports.front().manifest) << what << " rerun /MT:" << t;
       fs::rename(root.path / "out", root.path / ("out" + t));
     }
     EXPECT_EQ(exports[0].process.status, 1) << what;
@@ -157,6 +161,7 @@ TEST(StressTest, EveryNumberOfWritersGivesWhatOneGives) {
       testing::MakeTree(root.path / "out", store.target);
       std::vector<std::string> stopped = args;
       stopped.push_back("/MT:" + threads[i]);
+      stopped.push_back("/MANIFEST:m.sha256");
       const Process p = RunPlenvar(root, stopped, {"term:" + at, RLIM_INFINITY, 120});
       EXPECT_EQ(p.status, 128 + SIGTERM) << what << " stopped /MT:" << threads[i] << p.err;
       for (const auto& entry : fs::recursive_directory_iterator(root.path / "out"))
@@ -166,6 +171,8 @@ TEST(StressTest, EveryNumberOfWritersGivesWhatOneGives) {
                 exports[0].process.status)
           << what << " after the stop, /MT:" << threads[i];
       EXPECT_EQ(ReadTree(root.path / "out"), trees[0])
+          << what << " after the stop, /MT:" << threads[i];
+      EXPECT_EQ(testing::ReadFile(root.path / "m.sha256"), exports[0].manifest)
           << what << " after the stop, /MT:" << threads[i];
       fs::remove_all(root.path / "out");
     }
