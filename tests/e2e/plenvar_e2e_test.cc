@@ -132,7 +132,7 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
        "",
        "/MANIFEST:file lies inside /S:SourceDirectory, which is never written: "
        "store/anna/sent/m\n"},
-      {{"/S:store", "/T:out", "/MANIFEST:notes.txt"},
+      {{"/S:store", "/T:out", "/manifest:notes.txt"},
        "",
        "/MANIFEST:file exists and is not a manifest of this program: notes.txt\n"},
       {{"/S:store", "/T:out", "/MANIFEST:m", "/LOG:nowhere/run.log"},
