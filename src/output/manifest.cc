@@ -34,6 +34,45 @@ std::string ManifestLine(std::string_view digest, std::string_view path) {
   return (escapes ? "\\" : "") + std::string(digest) + "  " + escaped + "\n";
 }
 
+bool ParseManifestLine(std::string_view line, std::string* digest, std::string* path,
+                       std::string* why) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // written on Windows
+  const bool escaped = !line.empty() && line.front() == '\\';
+  if (escaped) line.remove_prefix(1);
+  // "  " as sha256sum writes it, " *" as it writes binary mode.
+  if (line.size() < 67 || !IsLowerHex(line.substr(0, 64)) ||
+      (line.substr(64, 2) != "  " && line.substr(64, 2) != " *")) {
+    *why = "not a SHA-256 in lower-case hex, two spaces and a path";
+    return false;
+  }
+  *digest = line.substr(0, 64);
+  path->clear();
+  for (std::size_t i = 66; i < line.size(); ++i) {
+    if (!escaped || line[i] != '\\') {
+      *path += line[i];
+    } else if (i + 1 < line.size() &&
+               (line[i + 1] == '\\' || line[i + 1] == 'n' || line[i + 1] == 'r')) {
+      *path += line[++i] == 'n' ? '\n' : line[i] == 'r' ? '\r' : '\\';
+    } else {
+      *why = "an escape that sha256sum does not write";
+      return false;
+    }
+  }
+  // Only paths inside the target: a manifest is read, and never trusted to
+  // lead elsewhere.
+  std::size_t start = 0;
+  for (std::size_t end = 0; end != std::string::npos; start = end + 1) {
+    end = path->find('/', start);
+    const std::string_view part = std::string_view(*path).substr(start, end - start);
+    if (part.empty() || part == "." || part == ".." || part.find('\\') != part.npos ||
+        (start == 0 && part.back() == ':')) {
+      *why = "not a path inside the target: " + *path;
+      return false;
+    }
+  }
+  return true;
+}
+
 bool HoldsManifest(const std::string& path) {
   platform::InputFile file;
   try {
@@ -77,11 +116,15 @@ void Manifest::Open(const std::string& path, const std::string& targetRoot) {
 void Manifest::Begin() { platform::RemoveFile(path_); }
 
 void Manifest::Add(const std::string& folder, std::int64_t number, const std::string& digest) {
-  // The folder lies in the target: its path from the root, with "/".
-  std::string relative = folder.size() > root_.size() ? folder.substr(root_.size() + 1) : "";
-  std::replace(relative.begin(), relative.end(), '\\', '/');
-  if (!relative.empty()) relative += '/';
-  const std::string line = ManifestLine(digest, relative + MessageFileName(number));
+  // The folder lies in the target: its path from the root, with "/"; made
+  // once for all the messages of a folder.
+  if (folder != folder_) {
+    folder_ = folder;
+    relative_ = folder.size() > root_.size() ? folder.substr(root_.size() + 1) : "";
+    std::replace(relative_.begin(), relative_.end(), '\\', '/');
+    if (!relative_.empty()) relative_ += '/';
+  }
+  const std::string line = ManifestLine(digest, relative_ + MessageFileName(number));
   digest_.Add(line);
   pending_ += line;
   if (pending_.size() >= kWriteEvery) Write();

@@ -34,9 +34,9 @@ bool ParseManifestLine(std::string_view line, std::string* digest, std::string* 
 // cannot be read, and why; 0 when all can. Throws Error.
 std::int64_t FirstBadManifestLine(const std::string& path, std::string* why);
 // Hashes every file the manifest at `path` lists under `target` again, with
-// `threads` threads, and reports, in the manifest's order, each that is missing or differs, then
-// each message file in a listed folder that it does not list (not after a stop). Throws Error when
-// the manifest cannot be read.
+// `threads` threads, and reports, in the manifest's order, each that is
+// missing or differs, then each message file in a listed folder that it does
+// not list (not after a stop). Throws Error when the manifest cannot be read.
 void CheckManifest(const std::string& path, const std::string& target, int threads,
                    ExportReport& report, RunControl& control);
 
@@ -58,12 +58,12 @@ class Manifest {
   // Writes what is pending, puts it on stable storage and renames it into
   // place; its own digest goes to the report. A failure is the report's.
   void Close(ExportReport& report);
-  const std::string& Path() const { return path_; }
 
  private:
   void Write();
 
   std::string path_, temporary_, root_;
+  std::string folder_, relative_;  // the last folder added, and its path from the root
   platform::OutputFile file_;
   std::string pending_;
   platform::Sha256 digest_;  // of the manifest itself

@@ -19,10 +19,6 @@ namespace {
 
 constexpr std::size_t kBlock = 128 << 10;
 
-bool IsLowerHex(std::string_view text) {
-  return text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
-}
-
 // Calls `line` with each line of the manifest at `path` and its number, from
 // 1, until it returns false; reads it a block at a time. Throws Error.
 template <typename Line>
@@ -78,45 +74,6 @@ std::string DigestOfFile(const std::string& path, std::vector<char>& block, std:
 }
 
 }  // namespace
-
-bool ParseManifestLine(std::string_view line, std::string* digest, std::string* path,
-                       std::string* why) {
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // written on Windows
-  const bool escaped = !line.empty() && line.front() == '\\';
-  if (escaped) line.remove_prefix(1);
-  // "  " as sha256sum writes it, " *" as it writes binary mode.
-  if (line.size() < 67 || !IsLowerHex(line.substr(0, 64)) ||
-      (line.substr(64, 2) != "  " && line.substr(64, 2) != " *")) {
-    *why = "not a SHA-256 in lower-case hex, two spaces and a path";
-    return false;
-  }
-  *digest = line.substr(0, 64);
-  path->clear();
-  for (std::size_t i = 66; i < line.size(); ++i) {
-    if (!escaped || line[i] != '\\') {
-      *path += line[i];
-    } else if (i + 1 < line.size() &&
-               (line[i + 1] == '\\' || line[i + 1] == 'n' || line[i + 1] == 'r')) {
-      *path += line[++i] == 'n' ? '\n' : line[i] == 'r' ? '\r' : '\\';
-    } else {
-      *why = "an escape that sha256sum does not write";
-      return false;
-    }
-  }
-  // Only paths inside the target: a manifest is read, and never trusted to
-  // lead elsewhere.
-  std::size_t start = 0;
-  for (std::size_t end = 0; end != std::string::npos; start = end + 1) {
-    end = path->find('/', start);
-    const std::string_view part = std::string_view(*path).substr(start, end - start);
-    if (part.empty() || part == "." || part == ".." || part.find('\\') != part.npos ||
-        (start == 0 && part.back() == ':')) {
-      *why = "not a path inside the target: " + *path;
-      return false;
-    }
-  }
-  return true;
-}
 
 std::int64_t FirstBadManifestLine(const std::string& manifest, std::string* why) {
   std::int64_t bad = 0;

@@ -74,8 +74,9 @@ struct ExportReport {
 };
 
 // Ends the log, if there is one: an `interrupted` line when a signal stopped
-// the run, a `manifest` line with its path and digest, then the totals. A log that could not be
-// written to its end, or that is no longer at its path, is a failure of the run.
+// the run, a `manifest` line with its path and digest, then the totals. A
+// log that could not be written to its end, or that is no longer at its path,
+// is a failure of the run.
 void EndRunLog(ExportReport& report);
 
 }  // namespace plenvar
