@@ -24,25 +24,48 @@ bool IsTrigger(const char* line, std::size_t length) {
          (length >= 12 && std::memcmp(line, "Return-Path:", 12) == 0);
 }
 
-// Room for `bytes` in one step: the pages are only touched as text arrives,
-// but a buffer that grows by doubling touches every byte twice, and on this
-// machine first touching memory costs far more than copying it (a 1 GB
-// message took 8 s growing, 5 s with room made first, under 2 s once the
-// room also asked for huge pages).
-void MakeRoom(std::string* text, std::uint64_t bytes) {
-  const std::size_t room = text->capacity();
+// The most text a block of `n` bytes can add: two for each byte (a lone CR
+// gains its LF, an LF its CR), and the CR LF of a line ended by the last one.
+std::size_t MostText(std::size_t n) { return 2 * n + 2; }
+
+// Room for `more` bytes after the text, of which the file can add at most
+// `most`. The room follows the text, not the mail file: a file of small
+// messages keeps a block's worth or so, whatever its size (on Windows room is
+// committed memory, on a live server). It grows to twice the text, or to what
+// the rest of the file can add if that is less, so that a large message is
+// copied about once in all; and the new room asks for huge pages before the
+// text is copied into it, since first touching memory is what costs on a
+// message of hundreds of MB (a 1 GB message took 8 s growing by the string's
+// own steps, under 2 s in room made at once with huge pages).
+void MakeRoom(std::string* text, std::size_t more, std::uint64_t most) {
+  const std::size_t need = text->size() + more;
+  if (need <= text->capacity()) return;
+  std::string grown;
   try {
-    if (bytes < text->max_size()) text->reserve(static_cast<std::size_t>(bytes));
+    grown.reserve(static_cast<std::size_t>(std::max<std::uint64_t>(
+        need, std::min<std::uint64_t>(2 * text->size(), text->size() + most))));
   } catch (const std::bad_alloc&) {
-    // More than the address space will give at once: grow as text arrives.
+    grown.reserve(need);  // what is needed, when more is not to be had
   }
-  if (text->capacity() != room) platform::AdviseLargeBuffer(text->data(), text->capacity());
+  platform::AdviseLargeBuffer(grown.data(), grown.capacity());
+  grown.append(*text);
+  text->swap(grown);
+}
+
+// Room for the text of the next block of the reader's file.
+void MakeRoomForBlock(std::string* text, const LineReader& reader) {
+  const std::uint64_t unread = reader.file.size - std::min(reader.file.size, reader.file.bytesRead);
+  MakeRoom(text,
+           MostText(static_cast<std::size_t>(std::min<std::uint64_t>(unread, reader.blockSize))),
+           2 * unread + 2);
 }
 
 }  // namespace
 
 // The working text (every line since the last cut, ended by CR LF) lives in
-// `work` from `start` on; lines before `scan` have been looked at. Only line
+// `work` from `start` on; lines before `scan` have been looked at, and the
+// unended line from `scan` on holds no line end before `searched`, so that a
+// line of a GB is searched once, not once a block. Only line
 // ends hold the mark character, so the separator CR LF CR LF can only arise
 // where an empty line follows a line end; `separator` keeps the last one as lines go by instead of
 // searching backwards from every trigger line, which is quadratic on a file
@@ -51,14 +74,14 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
   LineReader reader;
   OpenLines(path, &reader, &cutter.block);
   sink.Opened(reader.file.size);
-  // Room for the whole file; and the text after a large message goes to
-  // `rest`, since the sink may take the buffer the message lies in.
+  // The text after a large message goes to `rest`, since the sink may take
+  // the buffer the message lies in.
   std::string& work = cutter.work;
   std::string& rest = cutter.rest;
   work.clear();
-  MakeRoom(&work, reader.file.size + 2);
   std::size_t start = 0;
   std::size_t scan = 0;
+  std::size_t searched = 0;
   std::size_t separator = kNone;
   bool first = true;
   const auto handOver = [&](std::string_view message, std::string* owner) {
@@ -66,7 +89,9 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
     if (counts != nullptr) ++counts->messages;
   };
   std::uint64_t counted = 0;
-  while (ReadLines(reader, &work)) {
+  for (;;) {
+    MakeRoomForBlock(&work, reader);
+    if (!ReadLines(reader, &work)) break;
     // Once a block, not once a line: a stop asked for is seen within 256 KiB.
     if (sink.Stopping()) throw Error(path, "interrupted before its end");
     if (counts != nullptr) {
@@ -80,9 +105,16 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
     const bool lf = reader.ends == LineReader::kLf;
     const char mark = lf ? '\n' : '\r';
     for (;;) {
-      const void* found = std::memchr(text + scan, mark, work.size() - scan);
-      if (found == nullptr) break;  // the rest is a line still being read
+      const void* found = std::memchr(text + searched, mark, work.size() - searched);
+      if (found == nullptr) {
+        // The rest is a line still being read: the next block's search
+        // goes on from here.
+        cutter.searched += work.size() - searched;
+        searched = work.size();
+        break;
+      }
       std::size_t line_end = static_cast<std::size_t>(static_cast<const char*>(found) - text) - lf;
+      cutter.searched += line_end + 2 - searched;
       const std::size_t length = line_end - scan;
       if (length == 0) {
         if (scan - start >= 2) separator = scan - 2;
@@ -104,9 +136,7 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
         } else {
           // What follows the message moves out first: the buffer is the sink's.
           rest.clear();
-          const std::uint64_t unread =
-              reader.file.size - std::min(reader.file.size, reader.file.bytesRead);
-          MakeRoom(&rest, work.size() - next + unread + 2);
+          MakeRoom(&rest, work.size() - next, 0);
           rest.append(work, next, std::string::npos);
           handOver(message, &work);
           work.swap(rest);
@@ -115,13 +145,14 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
           start = 0;
         }
       }
-      scan = line_end + 2;
+      scan = searched = line_end + 2;
     }
     if (start > 0) {
       // Once per block, not per cut: moving the unread rest after every cut
       // would copy a block's worth per message.
       work.erase(0, start);
       scan -= start;
+      searched -= start;
       if (separator != kNone) separator -= start;
       start = 0;
     }

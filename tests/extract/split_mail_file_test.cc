@@ -167,6 +167,40 @@ TEST(SplitMailFileTest, MatchesTheLiteralBackwardSearchOnRandomTexts) {
   }
 }
 
+// The worst shapes of mail file, cut in blocks of 64 bytes: a search that
+// went back to a line's start every block would show as a count of bytes
+// searched that grows with the square of the size. Each byte of the text
+// (at most twice the file: a lone CR gains its LF) is searched once, and the
+// room stays near the largest message, not the file.
+TEST(SplitMailFileTest, WorstShapesSearchEachByteOnce) {
+  struct Case {
+    const char* what;
+    std::string head, unit;
+    std::size_t messages;
+    std::size_t room;  // at most this, with the file's 64 KiB
+  };
+  const std::size_t kSize = 64 << 10;
+  const Case cases[] = {
+      {"one line without an end", "", std::string(1, '\0'), 0, 2 * kSize},
+      {"lone CRs", "", "\r", 0, 4 * kSize},
+      {"a header, then one line", "Received: x\r\n\r\n", "a", 1, 2 * kSize},
+      {"empty messages", "", "Received: x\r\n\r\n", kSize / 15 + 1, 1024},
+  };
+  testing::BlockSize block(64);
+  TempDir dir;
+  for (const Case& c : cases) {
+    std::string input = c.head;
+    while (input.size() < kSize) input += c.unit;
+    WriteFile(dir.path / "in.msg", input);
+    Cutter cutter;
+    testing::CollectingOutput output;
+    SplitMailFile(dir.Sub("in.msg"), cutter, output);
+    EXPECT_EQ(output.messages.size(), c.messages) << c.what;
+    EXPECT_LE(cutter.searched, 2 * input.size() + 2) << c.what;
+    EXPECT_LE(cutter.work.capacity() + cutter.rest.capacity(), c.room) << c.what;
+  }
+}
+
 TEST(SplitMailFileTest, KeywordFarIntoTheFileStillCounts) {
   // Eleven million bytes of preamble before the only keyword.
   std::string input;
