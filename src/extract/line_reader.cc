@@ -88,8 +88,11 @@ bool ReadLines(LineReader& reader, std::string* text) {
   // the run, to gain its LF.
   const char* run = p;
   while (p < end) {
+    // A CR at once (lone CRs, empty lines) spares the call.
     const char* cr =
-        static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
+        *p == '\r'
+            ? p
+            : static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
     if (cr == nullptr) break;
     if (cr + 1 == end) {
       text->append(run, static_cast<std::size_t>(cr - run));
