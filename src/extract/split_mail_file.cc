@@ -28,22 +28,25 @@ bool IsTrigger(const char* line, std::size_t length) {
 // gains its LF, an LF its CR), and the CR LF of a line ended by the last one.
 std::size_t MostText(std::size_t n) { return 2 * n + 2; }
 
-// Room for `more` bytes after the text, of which the file can add at most
-// `most`. The room follows the text, not the mail file: a file of small
-// messages keeps a block's worth or so, whatever its size (on Windows room is
-// committed memory, on a live server). It grows to twice the text, or to what
-// the rest of the file can add if that is less, so that a large message is
-// copied about once in all; and the new room asks for huge pages before the
-// text is copied into it, since first touching memory is what costs on a
-// message of hundreds of MB (a 1 GB message took 8 s growing by the string's
-// own steps, under 2 s in room made at once with huge pages).
-void MakeRoom(std::string* text, std::size_t more, std::uint64_t most) {
+// Room for `more` bytes after the text, which will likely end at `end` if no
+// message is cut before then. The room follows the text, not the mail file:
+// a file of small messages keeps a block's worth or so, whatever its size (on
+// Windows room is committed memory, on a live server). It grows to twice the
+// text, or, when the text would then likely need it soon, to that likely end:
+// a large message is copied about once in all, and a message that runs to the
+// end of its file is not copied once more just before it. The new room asks
+// for huge pages before the text is copied into it, since first touching
+// memory is what costs on a message of hundreds of MB (a 1 GB message took 8 s
+// growing by the string's own steps, under 2 s in room made at once with huge
+// pages).
+void MakeRoom(std::string* text, std::size_t more, std::uint64_t end) {
   const std::size_t need = text->size() + more;
   if (need <= text->capacity()) return;
+  const std::uint64_t twice = 2 * std::uint64_t{text->size()};
   std::string grown;
   try {
-    grown.reserve(static_cast<std::size_t>(std::max<std::uint64_t>(
-        need, std::min<std::uint64_t>(2 * text->size(), text->size() + most))));
+    grown.reserve(static_cast<std::size_t>(
+        std::max<std::uint64_t>(need, end <= twice + twice / 4 ? end : twice)));
   } catch (const std::bad_alloc&) {
     grown.reserve(need);  // what is needed, when more is not to be had
   }
@@ -52,12 +55,17 @@ void MakeRoom(std::string* text, std::size_t more, std::uint64_t most) {
   text->swap(grown);
 }
 
-// Room for the text of the next block of the reader's file.
-void MakeRoomForBlock(std::string* text, const LineReader& reader) {
-  const std::uint64_t unread = reader.file.size - std::min(reader.file.size, reader.file.bytesRead);
+// Room for the text of the next block of the reader's file, `added` bytes of
+// text having come from the bytes read so far: the rest of the file likely
+// adds as much a byte.
+void MakeRoomForBlock(std::string* text, const LineReader& reader, std::uint64_t added) {
+  const std::uint64_t read = reader.file.bytesRead;
+  const std::uint64_t unread = reader.file.size - std::min(reader.file.size, read);
+  const double perByte = read == 0 ? 1 : static_cast<double>(added) / static_cast<double>(read);
   MakeRoom(text,
            MostText(static_cast<std::size_t>(std::min<std::uint64_t>(unread, reader.blockSize))),
-           2 * unread + 2);
+           text->size() + static_cast<std::uint64_t>(static_cast<double>(unread) * perByte) +
+               2 * MostText(reader.blockSize));
 }
 
 }  // namespace
@@ -89,9 +97,12 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
     if (counts != nullptr) ++counts->messages;
   };
   std::uint64_t counted = 0;
+  std::uint64_t added = 0;  // text from the file's bytes, after their line ends
   for (;;) {
-    MakeRoomForBlock(&work, reader);
+    MakeRoomForBlock(&work, reader, added);
+    const std::size_t before = work.size();
     if (!ReadLines(reader, &work)) break;
+    added += work.size() - before;
     // Once a block, not once a line: a stop asked for is seen within 256 KiB.
     if (sink.Stopping()) throw Error(path, "interrupted before its end");
     if (counts != nullptr) {
@@ -139,7 +150,7 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
         } else {
           // What follows the message moves out first: the buffer is the sink's.
           rest.clear();
-          MakeRoom(&rest, work.size() - next, 0);
+          MakeRoom(&rest, work.size() - next, 0);  // the block's room follows
           rest.append(work, next, std::string::npos);
           handOver(message, &work);
           work.swap(rest);
