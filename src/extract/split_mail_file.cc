@@ -57,7 +57,7 @@ void MakeRoom(std::string* text, std::size_t more, std::uint64_t end) {
 
 // Room for the text of the next block of the reader's file, `added` bytes of
 // text having come from the bytes read so far: the rest of the file likely
-// adds as much a byte.
+// adds text at the same rate.
 void MakeRoomForBlock(std::string* text, const LineReader& reader, std::uint64_t added) {
   const std::uint64_t read = reader.file.bytesRead;
   const std::uint64_t unread = reader.file.size - std::min(reader.file.size, read);
