@@ -16,8 +16,9 @@ namespace plenvar::platform {
 
 // SIGINT, SIGTERM and SIGHUP (POSIX): the first sets *stop to its number,
 // which asks the run to stop at its next safe point; a second ends the
-// process at once. Nothing on Windows, where the program has no console to be
-// interrupted from.
+// process at once. SIGPIPE is ignored: a reader of the notice or the progress
+// line that went away does not end the run. Nothing on Windows, where the
+// program has no console to be interrupted from.
 void CatchInterrupts(std::atomic<int>* stop);
 // "SIGINT" for SIGINT.
 std::string SignalName(int signal);

@@ -377,6 +377,32 @@ TEST(PlenvarTest, DryRunAndLog) {
             "lost)\nMessage files written: 1\nMessage files already in place: 4\n");
 }
 
+// A reader of the notice that went away (`plenvar ... | head -c 0`) is no
+// signal that ends the run: the status and the log are the run's own.
+TEST(PlenvarTest, AReaderThatWentAwayStopsNothing) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{"--help"}, 0},
+      {{"/S:store", "/T:out", "/M:*.msg", "/LOG:export.log"}, 0},
+      {{"/S:store", "/T:out", "/M:*.msg", "/LIST", "/LOG:list.log"}, 0},
+      {{"/S:store", "/T:out", "/M:*.msg", "/VERIFY", "/LOG:verify.log"}, 0},
+  };
+  Faults faults;
+  faults.readerGone = true;
+  for (const auto& c : cases) {
+    const Process p = RunPlenvar(dir, c.args, faults);
+    EXPECT_EQ(p.status, c.status) << c.args.back() << p.err;
+    if (c.args.size() == 1) continue;
+    const std::string log = ReadFile(dir.path / c.args.back().substr(5));
+    EXPECT_NE(log.find("\ntotal\t"), std::string::npos) << log;
+    EXPECT_EQ(log.find("interrupted"), std::string::npos) << log;
+  }
+}
+
 // The progress line shows only on a terminal, and never with /SILENT; it is
 // cleared before the notice. Everything else runs without one.
 TEST(PlenvarTest, ProgressLineOnATerminal) {

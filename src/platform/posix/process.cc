@@ -111,6 +111,9 @@ void CatchInterrupts(std::atomic<int>* stop) {
   // SA_RESTART: a write in progress goes on, so no file is cut short by EINTR.
   action.sa_flags = SA_RESTART;
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A reader of the notice that went away ends nothing: the write fails with
+  // EPIPE, and the run's exit status stays its own.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::string SignalName(int signal) {
