@@ -20,6 +20,7 @@ const FailureKindText kFailureText[kFailureKinds] = {
     {"message-differs", "Message files that differ from the export: "},
     {"extra-file", "Files in the target that the export would not have written: "},
     {"manifest-failed", "Manifests that could not be written or read: "},
+    {"inside-target", "Mail files inside the target, which the walk passes by: "},
 };
 
 Failure NotWritten(const std::string& messageFile, std::string reason,
@@ -67,7 +68,8 @@ void EndRunLog(ExportReport& report) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "\t%.3f\t", elapsed.count());
   // Last, so that every field before it keeps its place.
-  log.pending += line + seconds + std::to_string(report.inPlace) + "\n";
+  log.pending += line + seconds + std::to_string(report.inPlace) + "\t" +
+                 std::to_string(report.counts[kInsideTarget]) + "\n";
   FlushRunLog(log);
   // A message file renamed over the log, or anyone removing it, takes its
   // lines with it: the run must not claim them written.

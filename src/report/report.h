@@ -26,6 +26,9 @@ enum FailureKind {
   // The "/MANIFEST:" file (not among the log's total line's counts, whose
   // fields keep their places):
   kManifestFailed,
+  // A mail file the mask selects inside the target, which the walk passes by
+  // (its count ends the log's total line):
+  kInsideTarget,
   kFailureKinds
 };
 

@@ -403,6 +403,38 @@ TEST(PlenvarTest, AReaderThatWentAwayStopsNothing) {
   }
 }
 
+// The log is passed by whatever name reaches it; a mail file inside a target
+// that lies inside the source is named as not exported.
+TEST(PlenvarTest, TheLogByIdentityAndMailInsideTheTarget) {
+  TempDir dir;
+  MakeTree(dir.path / "s", {{"anna/in.msg", "Received: x\r\n\r\nb\r\n"},
+                            {"bob/in.msg", "Received: y\r\n\r\nc\r\n"}});
+  ASSERT_EQ(RunPlenvar(dir, {"/S:s", "/T:o", "/LOG:s/anna/run.log"}).status, 0);
+  ASSERT_EQ(RunPlenvar(dir, {"/S:s", "/T:o", "/LOG:run.log"}).status, 0);
+  std::filesystem::create_symlink("s/anna/run.log", dir.path / "lnk.log");
+  std::filesystem::create_hard_link(dir.path / "run.log", dir.path / "s/bob/hard.log");
+  // The log, the file that holds its lines, and the name by which the walk meets it.
+  const char* const cases[][3] = {{"/LOG:lnk.log", "s/anna/run.log", "s/anna/run.log"},
+                                  {"/LOG:run.log", "run.log", "s/bob/hard.log"}};
+  for (const auto& [log, file, met] : cases) {
+    const Process p = RunPlenvar(dir, {"/S:s", "/T:o", log});
+    EXPECT_EQ(p.status, 0) << log << p.err;
+    const std::string text = ReadFile(dir.path / file);
+    EXPECT_EQ(text.find(std::string("mail\t") + met), std::string::npos) << log << ": " << text;
+    EXPECT_NE(text.find("\ntotal\t"), std::string::npos) << log << ": " << text;
+  }
+  for (int run = 1; run <= 2; ++run) {
+    const Process p = RunPlenvar(dir, {"/S:s", "/T:s/anna", "/M:*.msg"});
+    EXPECT_EQ(p.status, 1) << run;
+    EXPECT_EQ(p.err.rfind("Export Completed with errors\nMail files inside the target, which the "
+                          "walk passes by: 1\ns/anna/in.msg: lies inside the target, which the "
+                          "walk passes by\n",
+                          0),
+              0u)
+        << run << p.err;
+  }
+}
+
 // The progress line shows only on a terminal, and never with /SILENT; it is
 // cleared before the notice. Everything else runs without one.
 TEST(PlenvarTest, ProgressLineOnATerminal) {
@@ -879,7 +911,7 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
       }
       EXPECT_EQ(ReadTree(dir.path / "out"), c.tree) << what;
       const std::string log = ReadFile(dir.path / "run.log");
-      EXPECT_NE(log.rfind("\t" + std::to_string(c.inPlace) + "\n"), std::string::npos) << log;
+      EXPECT_NE(log.rfind("\t" + std::to_string(c.inPlace) + "\t0\n"), std::string::npos) << log;
     }
   }
 }
