@@ -78,7 +78,8 @@ void AppendEscaped(std::string_view text, std::string* out) {
   for (std::size_t i = 0; i < text.size();) {
     const std::size_t length = Utf8Sequence(text, i, &code);
     if (IsControl(code)) {
-      for (std::size_t k = 0; k < length; ++k) AppendHex(static_cast<unsigned char>(text[i + k]), out);
+      for (std::size_t k = 0; k < length; ++k)
+        AppendHex(static_cast<unsigned char>(text[i + k]), out);
     } else {
       out->append(text.substr(i, length));
     }

@@ -8,20 +8,69 @@
 
 namespace plenvar {
 
-const FailureKindText kFailureText[kFailureKinds] = {
-    {"folder-not-opened", "Folders that could not be opened: "},
-    {"mail-file-not-read", "Mail files that could not be read: "},
-    {"message-not-written", "Message files that could not be written: "},
-    {"not-regular-file", "Selected entries that are not regular files: "},
-    {"mail-file-changed", "Mail files that changed while they were read: "},
-    {"not-flushed", "Target file systems that could not be flushed to disk: "},
-    {"log-not-written", "Log files that could not be written: "},
-    {"message-missing", "Message files that are missing: "},
-    {"message-differs", "Message files that differ from the export: "},
-    {"extra-file", "Files in the target that the export would not have written: "},
-    {"manifest-failed", "Manifests that could not be written or read: "},
-    {"inside-target", "Mail files inside the target, which the walk passes by: "},
+const RunKindText kRunText[kRunKinds] = {
+    {"Export", "exported"},
+    {"List", "counted"},
+    {"Verify", "compared"},
+    {"Verify", "checked"},
 };
+
+// Export, list, verify, manifest check. A kind no run of a column meets
+// still has words true for it.
+const FailureKindText kFailureText[kFailureKinds] = {
+    {"folder-not-opened",
+     {"Folders that could not be opened: ", "Folders that could not be opened: ",
+      "Folders that could not be opened: ", "Folders that could not be opened: "}},
+    {"mail-file-not-read",
+     {"Mail files that could not be read: ", "Mail files that could not be read: ",
+      "Mail files that could not be read: ", "Mail files that could not be read: "}},
+    {"message-not-written",
+     {"Message files that could not be written: ", "Messages that could not be counted: ",
+      "Message files that could not be compared: ", "Message files that could not be checked: "}},
+    {"not-regular-file",
+     {"Selected entries that are not regular files: ",
+      "Selected entries that are not regular files: ",
+      "Selected entries that are not regular files: ",
+      "Listed entries that are not regular files: "}},
+    {"mail-file-changed",
+     {"Mail files that changed while they were read: ",
+      "Mail files that changed while they were read: ",
+      "Mail files that changed while they were read: ",
+      "Mail files that changed while they were read: "}},
+    {"not-flushed",
+     {"Target file systems that could not be flushed to disk: ",
+      "Target file systems that could not be flushed to disk: ",
+      "Target file systems that could not be flushed to disk: ",
+      "Target file systems that could not be flushed to disk: "}},
+    {"log-not-written",
+     {"Log files that could not be written: ", "Log files that could not be written: ",
+      "Log files that could not be written: ", "Log files that could not be written: "}},
+    {"message-missing",
+     {"Message files that are missing: ", "Message files that are missing: ",
+      "Message files that are missing: ", "Message files that are missing: "}},
+    {"message-differs",
+     {"Message files that differ from the export: ", "Message files that differ from the export: ",
+      "Message files that differ from the export: ",
+      "Message files that differ from the manifest: "}},
+    {"extra-file",
+     {"Files in the target that the export would not have written: ",
+      "Files in the target that the export would not have written: ",
+      "Files in the target that the export would not have written: ",
+      "Files in the target that the manifest does not list: "}},
+    {"manifest-failed",
+     {"Manifests that could not be written or read: ",
+      "Manifests that could not be written or read: ",
+      "Manifests that could not be written or read: ",
+      "Manifests that could not be written or read: "}},
+    {"inside-target",
+     {"Mail files inside the target, not exported: ", "Mail files inside the target, not counted: ",
+      "Mail files inside the target, not compared: ",
+      "Mail files inside the target, not checked: "}},
+};
+
+const char* LabelOf(FailureKind kind, RunKind run) {
+  return kFailureText[kind].label[static_cast<int>(run)];
+}
 
 Failure NotWritten(const std::string& messageFile, std::string reason,
                    const std::string& mailFile) {

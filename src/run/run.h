@@ -69,7 +69,7 @@ extern const char kVersionText[];  // "plenvar X.Y.Z"
 // what failed.
 // A dry run's notice says "List Completed", a verify's "Verify Completed";
 // both end with the totals.
-Notice CompletionNotice(const ExportReport& report, std::string_view run = "Export");
+Notice CompletionNotice(const ExportReport& report);
 
 using NoticeFunction = std::function<void(const Notice&)>;
 

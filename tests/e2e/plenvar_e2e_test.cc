@@ -314,6 +314,31 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
   }
 }
 
+// A dry run and a verify never say they exported: each failure's words are
+// those of the run's kind.
+TEST(PlenvarTest, EachKindOfRunSaysWhatItDid) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  ASSERT_EQ(RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg"}).status, 0);
+  const std::pair<const char*, const char*> cases[] = {{"/LIST", "counted"},
+                                                       {"/VERIFY", "compared"}};
+  for (const auto& [mode, did] : cases) {
+    const Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", mode, "/LOG:run.log"},
+                                 {"grow:store/bob/inbox.msg"});
+    EXPECT_EQ(p.status, 1) << mode;
+    const std::string reason =
+        std::string("store/bob/inbox.msg: changed while it was read (what was read was ") + did +
+        ")\n";
+    EXPECT_NE(p.err.find(reason), std::string::npos) << mode << ": " << p.err;
+    EXPECT_EQ(p.err.find("export"), std::string::npos) << mode << ": " << p.err;
+    EXPECT_NE(ReadFile(dir.path / "run.log")
+                  .find("inbox.msg\tchanged while it was read (what was read was " +
+                        std::string(did) + ")\n"),
+              std::string::npos)
+        << mode;
+  }
+}
+
 // A dry run with a log, then the real run with a log, as an administrator
 // plans and audits a migration. The log lies inside the source and fits the
 // mask, and is never exported.
@@ -426,9 +451,9 @@ TEST(PlenvarTest, TheLogByIdentityAndMailInsideTheTarget) {
   for (int run = 1; run <= 2; ++run) {
     const Process p = RunPlenvar(dir, {"/S:s", "/T:s/anna", "/M:*.msg"});
     EXPECT_EQ(p.status, 1) << run;
-    EXPECT_EQ(p.err.rfind("Export Completed with errors\nMail files inside the target, which the "
-                          "walk passes by: 1\ns/anna/in.msg: lies inside the target, which the "
-                          "walk passes by\n",
+    EXPECT_EQ(p.err.rfind("Export Completed with errors\nMail files inside the target, not "
+                          "exported: 1\ns/anna/in.msg: lies inside the target, which the walk "
+                          "passes by\n",
                           0),
               0u)
         << run << p.err;

@@ -301,7 +301,7 @@ TEST(MainTest, VerifyFindsWhatDiffersFromTheExport) {
         continue;
       }
       const std::string named = platform::DisplayPath(Arg((dir.path / "out" / c.path).string()));
-      EXPECT_NE(text.find(std::string("\r\n") + kFailureText[c.kind].label +
+      EXPECT_NE(text.find(std::string("\r\n") + LabelOf(c.kind, RunKind::kVerify) +
                           std::to_string(c.found) + "\r\n"),
                 std::string::npos)
           << what << ": " << text;
