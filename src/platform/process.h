@@ -38,8 +38,9 @@ void ShowNotice(const Notice& notice);
 // (where no display can show one, none appears and the run goes on).
 bool ProgressWanted();
 // How many characters the progress line may take: on POSIX one short of the
-// terminal's columns (79 when unknown), so that it never wraps; 0, any, in
-// the window.
+// terminal's columns (79 when unknown), so that it never wraps, and so none
+// on a terminal of one column; kAnyWidth in the window.
+constexpr std::size_t kAnyWidth = static_cast<std::size_t>(-1);
 std::size_t ProgressColumns();
 // Opens the display for a run from `source` to `target`. The window has a
 // thread of its own; its Cancel button, or closing it (as Task Manager's End

@@ -69,8 +69,9 @@ bool ProgressWanted() { return ::isatty(STDERR_FILENO) == 1; }
 
 std::size_t ProgressColumns() {
   struct winsize size = {};
+  // 0 columns is a terminal that does not tell; one column leaves no room at all.
   const std::size_t columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
-  return columns > 1 ? columns - 1 : 79;
+  return columns > 0 ? columns - 1 : 79;
 }
 
 // A terminal's line needs nothing opened: Ctrl-C is its cancel.
