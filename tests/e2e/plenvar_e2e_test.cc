@@ -314,6 +314,62 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
   }
 }
 
+// The README's example of a dry run, a run and its log, run as it stands:
+// each command's output and the log as the README shows them, but for the
+// start time, the writers (one per core) and the seconds.
+TEST(PlenvarTest, TheReadmeLogExampleIsRealOutput) {
+  const std::string readme = ReadFile(std::filesystem::path(PLENVAR_SOURCE_DIR) / "README.md");
+  const std::string first = "$ plenvar /S:mailstore /T:export /M:*.msg /LIST /LOG:plan.log\n";
+  const std::size_t begin = readme.find(first);
+  ASSERT_NE(begin, std::string::npos);
+  std::istringstream block(readme.substr(begin, readme.find("```", begin) - begin));
+  TempDir dir;
+  std::filesystem::copy(std::filesystem::path(PLENVAR_SOURCE_DIR) / "examples/mailstore",
+                        dir.path / "mailstore", std::filesystem::copy_options::recursive);
+  // Fields that differ from run to run: the run line's writers and time, the
+  // total line's seconds.
+  const auto steady = [](std::string text) {
+    std::istringstream lines(text);
+    std::string out;
+    for (std::string line; std::getline(lines, line);) {
+      std::vector<std::string> fields;
+      std::istringstream split(line);
+      for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+      if (fields.size() == 8 && fields[0] == "run") fields[6] = fields[7] = "*";
+      if (fields.size() > 3 && fields[0] == "total") fields[fields.size() - 3] = "*";
+      for (std::size_t i = 0; i < fields.size(); ++i) out += (i ? "\t" : "") + fields[i];
+      out += "\n";
+    }
+    return out;
+  };
+  std::string shown, expected;
+  const auto check = [&] {
+    EXPECT_EQ(steady(shown), steady(expected));
+    expected.clear();
+  };
+  int commands = 0;
+  for (std::string line; std::getline(block, line);) {
+    if (line.rfind("$ ", 0) != 0) {
+      expected += line + "\n";
+      continue;
+    }
+    if (commands++ > 0) check();
+    std::vector<std::string> words;
+    std::istringstream split(line.substr(2));
+    for (std::string word; split >> word;) words.push_back(word);
+    if (words[0] == "cat") {
+      shown = ReadFile(dir.path / words[1]);
+    } else {
+      ASSERT_EQ(words[0], "plenvar") << line;
+      const Process p = RunPlenvar(dir, std::vector<std::string>(words.begin() + 1, words.end()));
+      EXPECT_EQ(p.status, 0) << line;
+      shown = p.out;
+    }
+  }
+  check();
+  EXPECT_EQ(commands, 3);
+}
+
 // A dry run and a verify never say they exported: each failure's words are
 // those of the run's kind.
 TEST(PlenvarTest, EachKindOfRunSaysWhatItDid) {
