@@ -106,6 +106,15 @@ void EndRunLog(ExportReport& report) {
     LogLine(log, {"interrupted", platform::SignalName(report.interrupted)});
   if (!report.manifest.empty())
     LogLine(log, {"manifest", platform::DisplayPath(report.manifest), report.manifestDigest});
+  // Asked before the totals, so that they count it: a log moved away keeps
+  // every line in the moved file; one removed, or replaced by a file renamed
+  // over it (a message file the run writes), has lost them.
+  bool removed = false;
+  if (log.error.empty() && !platform::StillAtItsPath(log.file, &removed)) {
+    report.Fail({kLogNotWritten, log.file.path,
+                 removed ? "removed or replaced during the run (its lines are lost)"
+                         : "moved away during the run (its lines are in the moved file)"});
+  }
   std::string line = "total\t" + std::to_string(report.folders) + "\t" +
                      std::to_string(report.mailFiles) + "\t" + std::to_string(report.messages) +
                      "\t" + std::to_string(report.bytes);
@@ -120,10 +129,6 @@ void EndRunLog(ExportReport& report) {
   log.pending += line + seconds + std::to_string(report.inPlace) + "\t" +
                  std::to_string(report.counts[kInsideTarget]) + "\n";
   FlushRunLog(log);
-  // A message file renamed over the log, or anyone removing it, takes its
-  // lines with it: the run must not claim them written.
-  if (log.error.empty() && !platform::StillAtItsPath(log.file))
-    log.error = "replaced or removed during the run (its lines are lost)";
   if (!log.error.empty()) report.Fail({kLogNotWritten, log.file.path, log.error});
 }
 

@@ -454,8 +454,22 @@ TEST(PlenvarTest, DryRunAndLog) {
   EXPECT_EQ(p.status, 1);
   EXPECT_EQ(p.err,
             "Export Completed with errors\nLog files that could not be written: 1\n"
-            "out/anna/000000000000000003.MAI: replaced or removed during the run (its lines are "
+            "out/anna/000000000000000003.MAI: removed or replaced during the run (its lines are "
             "lost)\nMessage files written: 1\nMessage files already in place: 4\n");
+
+  // A log moved away keeps its lines, and its total line counts the failure.
+  p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/LOG:run.log"},
+                 {"move-log:store/bob/inbox.msg"});
+  EXPECT_EQ(p.status, 1);
+  EXPECT_NE(p.err.find("\nrun.log: moved away during the run (its lines are in the moved file)\n"),
+            std::string::npos)
+      << p.err;
+  const std::string moved = ReadFile(dir.path / "moved.log");
+  std::vector<std::string> total;
+  std::istringstream fields(moved.substr(moved.rfind("total\t")));
+  for (std::string field; std::getline(fields, field, '\t');) total.push_back(field);
+  ASSERT_GT(total.size(), 11u) << moved;
+  EXPECT_EQ(total[11], "1") << "log-not-written in the total line: " << moved;
 }
 
 // A reader of the notice that went away (`plenvar ... | head -c 0`) is no
