@@ -62,6 +62,26 @@ std::optional<Notice> CheckManifestToRead(const Options& options) {
   return std::nullopt;
 }
 
+// The target, and each level above it, must be a folder or nothing yet: one
+// check for every kind of run, so that a dry run refuses what the export
+// would.
+std::optional<Notice> CheckTargetPath(const std::string& target) {
+  platform::FolderId id;
+  std::string level = target.substr(0, platform::RootLength(target));
+  for (std::size_t i = level.size(); i < target.size();) {
+    std::size_t end = target.find('\\', i);
+    if (end == std::string::npos) end = target.size();
+    level.append(target, i, end - i);
+    if (end > i && platform::EntryIdOf(level, &id) && !platform::FolderExists(level)) {
+      if (end == target.size()) return Refusal("/T:TargetDirectory is not a folder: ", target);
+      return Refusal("/T:TargetDirectory could not be created: ", level, "not a folder");
+    }
+    level.push_back('\\');
+    i = end + 1;
+  }
+  return std::nullopt;
+}
+
 // What can be checked without changing anything, so that a refused run
 // leaves nothing done.
 std::optional<Notice> Check(Options& options) {
@@ -77,9 +97,7 @@ std::optional<Notice> Check(Options& options) {
   } catch (const Error& e) {
     return Refusal("/S:SourceDirectory cannot be read: ", e.path, e.reason);
   }
-  platform::FolderId id;
-  if (platform::EntryIdOf(options.target, &id) && !platform::FolderExists(options.target))
-    return Refusal("/T:TargetDirectory is not a folder: ", options.target);
+  if (std::optional<Notice> refusal = CheckTargetPath(options.target)) return refusal;
   // A mail file or any other file is never replaced by the log.
   if (options.logWanted && platform::ForeignFileAt(options.log, kLogSignature))
     return Refusal(kForeignLog, options.log);
