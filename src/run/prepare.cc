@@ -12,7 +12,6 @@ namespace plenvar {
 namespace {
 
 const char kForeignLog[] = "/LOG:file exists and is not a log of this program: ";
-const char kHeldTarget[] = "Another run of plenvar is writing into /T:TargetDirectory: ";
 const char kForeignManifest[] = "/MANIFEST:file exists and is not a manifest of this program: ";
 
 // Whether `path` names a file inside the folder `source`, at any depth: its
@@ -127,15 +126,26 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
   if (std::optional<Notice> refusal = Check(options)) return refusal;
   MadeTarget target{options.target, "", false};
   // Two exports into one target would rename each other's temporary files,
-  // and a verify must not compare what an export is still writing. A verify
-  // creates nothing; a dry run does not look at the target.
+  // and a verify must not compare what an export is still writing; verifies
+  // write nothing and share the target. A verify creates nothing; a dry run
+  // does not look at the target.
   if (!options.list) {
     try {
       // What it made before a failure is taken back too.
       if (!options.verify) EnsureFolderPath(options.target, &target.made);
-      if (platform::FolderExists(options.target) &&
-          !platform::LockFolder(options.target, &prepared->lock))
-        return Refusal(kHeldTarget, options.target);
+      if (platform::FolderExists(options.target)) {
+        switch (platform::LockFolder(options.target, options.verify, &prepared->lock)) {
+          case platform::Lock::kTaken:
+            break;
+          case platform::Lock::kHeldByWriter:
+            return Refusal("An export of plenvar is writing into /T:TargetDirectory: ",
+                           options.target);
+          case platform::Lock::kHeldByReaders:
+            return Refusal(options.verify ? "Another run of plenvar holds /T:TargetDirectory: "
+                                          : "A verify of plenvar is reading /T:TargetDirectory: ",
+                           options.target);
+        }
+      }
     } catch (const Error& e) {
       return Refusal("/T:TargetDirectory could not be created: ", e.path, e.reason);
     }

@@ -117,7 +117,11 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
        "/LOG:file could not be created: nowhere/run.log: No such file or directory\n"},
       {{"/S:store", "/T:held"},
        "",
-       "Another run of plenvar is writing into /T:TargetDirectory: held\n"},
+       "An export of plenvar is writing into /T:TargetDirectory: held\n"},
+      {{"/S:store", "/T:held", "/VERIFY"},
+       "",
+       "An export of plenvar is writing into /T:TargetDirectory: held\n"},
+      {{"/S:store", "/T:read"}, "", "A verify of plenvar is reading /T:TargetDirectory: read\n"},
       {{"/S:store", "/T:store/bob/inbox.msg/out"},
        "",
        "/T:TargetDirectory could not be created: store/bob/inbox.msg: not a folder\n"},
@@ -153,8 +157,10 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
   testing::WriteFile(dir.path / "run.log", "run\t");
   testing::WriteFile(dir.path / "notes.txt", "not a manifest\n");
   std::filesystem::create_directory(dir.path / "held");
-  platform::FolderLock held;  // as a run writing there holds it
-  ASSERT_TRUE(platform::LockFolder(dir.Sub("held"), &held));
+  std::filesystem::create_directory(dir.path / "read");
+  platform::FolderLock held, read;  // as an export writing there, a verify reading there
+  ASSERT_EQ(platform::LockFolder(dir.Sub("held"), false, &held), platform::Lock::kTaken);
+  ASSERT_EQ(platform::LockFolder(dir.Sub("read"), true, &read), platform::Lock::kTaken);
   for (const Case& c : cases) {
     Process p = RunPlenvar(dir, c.args);
     const std::string what = c.args.empty() ? "no arguments" : c.args[0];
@@ -163,6 +169,10 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
     EXPECT_EQ(p.err, c.err) << what;
   }
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
+  // A verify waits for no other verify: it finds what the empty target lacks.
+  const Process verify = RunPlenvar(dir, {"/S:store", "/T:read", "/VERIFY"});
+  EXPECT_EQ(verify.status, 1) << verify.err;
+  EXPECT_EQ(verify.err.rfind("Verify Completed with errors\n", 0), 0u) << verify.err;
   EXPECT_FALSE(std::filesystem::exists(dir.path / "m.tmp")) << "a refused run's manifest";
   EXPECT_EQ(ReadFile(dir.path / "run.log"), "run\t");
   EXPECT_EQ(ReadFile(dir.path / "notes.txt"), "not a manifest\n");
