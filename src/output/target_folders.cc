@@ -102,12 +102,22 @@ bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* f
   return true;
 }
 
-void MakeLastFolderLevel(const std::string& folder) {
+std::string MakeLastFolderLevel(const std::string& folder) {
   try {
     platform::MakeFolder(folder);
+    return "";
   } catch (const Error&) {
-    // It normally exists already; if it truly is missing, the write says so.
+    // It normally exists already.
   }
+  if (platform::FolderExists(folder)) return "";
+  // Truly missing: the reason is that of the level that could not be made (a
+  // read-only file system), not the write's "No such file or directory".
+  try {
+    EnsureFolderPath(folder);
+  } catch (const Error& e) {
+    return "its folder could not be made: " + e.reason;
+  }
+  return "";
 }
 
 // One flush per file system written to, however many folders it holds.

@@ -231,6 +231,23 @@ struct Mounted {
   ~Mounted() { umount(path.c_str()); }
 };
 
+// A target on a read-only file system: the failure names that, not the
+// missing folder the write then meets.
+TEST(PlenvarTest, AReadOnlyTargetSaysSo) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  std::filesystem::create_directory(dir.path / "empty");
+  const Mounted target(dir.path / "out", dir.Sub("empty").c_str());
+  if (!target.mounted) GTEST_SKIP() << "needs to mount";
+  const Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/MT:1"});
+  EXPECT_EQ(p.status, 1);
+  EXPECT_NE(p.err.find("out/anna/sent/000000000000000001.MAI: its folder could not be made: "
+                       "Read-only file system (the rest of"),
+            std::string::npos)
+      << p.err;
+  EXPECT_EQ(p.err.find("No such file"), std::string::npos) << p.err;
+}
+
 // Each fault is made at its moment in a run over kStore; everything else must
 // be exported, the failure counted and named, and no partial or temporary
 // file left: the output tree is compared whole.
