@@ -4,6 +4,7 @@
 
 #include "output/message_names.h"
 #include "platform/folders.h"
+#include "platform/process.h"
 
 namespace plenvar {
 
@@ -25,6 +26,10 @@ std::string EnsureFolderPath(const std::string& path, std::string* made) {
     if (end > i) {
       prefix.append(path, i, end - i).push_back('\\');
       if (!platform::FolderExists(prefix)) {
+        // A file there would give only "File exists".
+        platform::FolderId id;
+        if (platform::EntryIdOf(prefix.substr(0, prefix.size() - 1), &id))
+          throw Error(prefix, "not a folder");
         platform::MakeFolder(prefix);
         if (firstMade.empty()) {
           firstMade = prefix;
@@ -115,7 +120,9 @@ std::string MakeLastFolderLevel(const std::string& folder) {
   try {
     EnsureFolderPath(folder);
   } catch (const Error& e) {
-    return "its folder could not be made: " + e.reason;
+    std::string level = e.path;
+    while (level.size() > 1 && level.back() == '\\') level.pop_back();
+    return "its folder could not be made: " + platform::DisplayPath(level) + ": " + e.reason;
   }
   return "";
 }

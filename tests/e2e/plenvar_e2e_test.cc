@@ -198,10 +198,10 @@ TEST(PlenvarTest, FailuresAreReportedAndNeverHang) {
             "Folders that could not be opened: 1\n"
             "Message files that could not be written: 2\n"
             "Selected entries that are not regular files: 2\n"
-            "out/anna/sent/000000000000000001.MAI: Not a directory (the rest of "
-            "store/anna/sent/sent.msg was not exported)\n"
-            "out/anna/000000000000000002.MAI: Not a directory (the rest of "
-            "store/anna/inbox.msg was not exported)\n"
+            "out/anna/sent/000000000000000001.MAI: its folder could not be made: out/anna: "
+            "not a folder (the rest of store/anna/sent/sent.msg was not exported)\n"
+            "out/anna/000000000000000002.MAI: its folder could not be made: out/anna: not a "
+            "folder (the rest of store/anna/inbox.msg was not exported)\n"
             "store/bob/loop: a link back to a folder above it\n"
             "store/bob/dangling.msg: not a regular file\n"
             "store/bob/fifo.msg: not a regular file\n");
@@ -242,7 +242,7 @@ TEST(PlenvarTest, AReadOnlyTargetSaysSo) {
   const Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/MT:1"});
   EXPECT_EQ(p.status, 1);
   EXPECT_NE(p.err.find("out/anna/sent/000000000000000001.MAI: its folder could not be made: "
-                       "Read-only file system (the rest of"),
+                       "out/anna: Read-only file system (the rest of"),
             std::string::npos)
       << p.err;
   EXPECT_EQ(p.err.find("No such file"), std::string::npos) << p.err;
@@ -912,8 +912,8 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
     EXPECT_EQ(
         p.err,
         "Verify Completed with errors\nMessage files that are missing: 1\n"
-        "Message files that differ from the export: 1\n"
-        "Files in the target that the export would not have written: 1\n"
+        "Message files that differ from the manifest: 1\n"
+        "Files in the target that the manifest does not list: 1\n"
         "out/anna/000000000000000003.MAI: its SHA-256 is " +
             platform::Sha256Hex("changed\r\n") +
             ", not the manifest's\nout/bob/000000000000000004.MAI: No such file or directory\n"
