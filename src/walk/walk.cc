@@ -160,7 +160,7 @@ void WalkFolder(Walk& walk, const std::string& folderPath) {
 bool HoldsTheSource(const platform::FolderId& target, const std::string& source) {
   std::string path = source;
   platform::FolderId id, last;
-  for (int depth = 0; platform::FolderIdOf(path, &id); ++depth) {
+  for (int depth = 0; depth < 4096 && platform::FolderIdOf(path, &id); ++depth) {
     if (id == target) return true;
     if (depth > 0 && id == last) return false;  // the root is its own parent
     last = id;

@@ -313,6 +313,19 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
        "Selected entries that are not regular files: 1\n"
        "store/bob/\\x1b[2Jx\\x0d\\x0a.msg: not a regular file\n",
        x},
+      {"names with C1 control characters, as UTF-8 and as a raw byte", "",
+       [](Path dir) {
+         mkfifo((dir / "store/bob/\xc2\x9b"
+                       "2Jx\x9b.msg")
+                    .c_str(),
+                0600);
+         mkfifo((dir / "store/bob/nel\xc2\x85.msg").c_str(), 0600);
+       },
+       "Selected entries that are not regular files: 2\n"
+       "store/bob/nel\\xc2\\x85.msg: not a regular file\n"
+       "store/bob/\xc2\\x9b"
+       "2Jx\\x9b.msg: not a regular file\n",
+       x},
       {"the disk fills", "",
        [&](Path dir) { testing::WriteFile(dir / "store/anna/big.msg", bigMessage); },
        writes + "out/anna/000000000000000002.MAI: DISK (the rest of store/anna/big.msg was "
