@@ -25,8 +25,10 @@ void SortListing(std::vector<Named>* entries) {
             [](const Named& a, const Named& b) { return ListsBefore(a.name, b.name); });
 }
 
-// Appends text with every control character (C0 and DEL) written as "\xHH":
-// the escape of notices on a terminal and of the log's fields.
+// Appends text with every control character (C0, DEL and C1) written as
+// "\xHH", a byte each: the escape of notices on a terminal, the progress line
+// and the log's fields. C1 is U+0080 to U+009F in UTF-8 text, and the bytes
+// 0x80 to 0x9F in text that is not UTF-8.
 void AppendEscaped(std::string_view text, std::string* out);
 
 // Bytes as lower-case hex digits, two a byte: how digests are written.

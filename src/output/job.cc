@@ -36,6 +36,7 @@ std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifes
     case RunKind::kList:
       return MakeListJob();
     case RunKind::kVerify:
+    case RunKind::kManifestCheck:
       return MakeVerifyJob(manifest);
     case RunKind::kExport:
       break;

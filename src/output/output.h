@@ -55,11 +55,6 @@ class MailFileQueue {
   virtual void Finish() = 0;
 };
 
-// What a run does with the messages it cuts: writes them; only counts them
-// (a dry run, which creates nothing in the target); or compares them with
-// the message files in the target.
-enum class RunKind { kExport, kList, kVerify };
-
 class Job;
 class Manifest;
 // The job of a run of `kind`. `newTarget` is the first level of the target

@@ -4,6 +4,7 @@
 
 #include "output/message_names.h"
 #include "platform/folders.h"
+#include "platform/process.h"
 
 namespace plenvar {
 
@@ -25,6 +26,10 @@ std::string EnsureFolderPath(const std::string& path, std::string* made) {
     if (end > i) {
       prefix.append(path, i, end - i).push_back('\\');
       if (!platform::FolderExists(prefix)) {
+        // A file there would give only "File exists".
+        platform::FolderId id;
+        if (platform::EntryIdOf(prefix.substr(0, prefix.size() - 1), &id))
+          throw Error(prefix, "not a folder");
         platform::MakeFolder(prefix);
         if (firstMade.empty()) {
           firstMade = prefix;
@@ -102,12 +107,24 @@ bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* f
   return true;
 }
 
-void MakeLastFolderLevel(const std::string& folder) {
+std::string MakeLastFolderLevel(const std::string& folder) {
   try {
     platform::MakeFolder(folder);
+    return "";
   } catch (const Error&) {
-    // It normally exists already; if it truly is missing, the write says so.
+    // It normally exists already.
   }
+  if (platform::FolderExists(folder)) return "";
+  // Truly missing: the reason is that of the level that could not be made (a
+  // read-only file system), not the write's "No such file or directory".
+  try {
+    EnsureFolderPath(folder);
+  } catch (const Error& e) {
+    std::string level = e.path;
+    while (level.size() > 1 && level.back() == '\\') level.pop_back();
+    return "its folder could not be made: " + platform::DisplayPath(level) + ": " + e.reason;
+  }
+  return "";
 }
 
 // One flush per file system written to, however many folders it holds.

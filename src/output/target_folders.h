@@ -20,8 +20,8 @@ std::string EnsureFolderPath(const std::string& path, std::string* made = nullpt
 // levels from `path` up to `firstMade`, each only while it is empty.
 void RemoveMadeFolders(std::string path, const std::string& firstMade);
 // Makes the last level of a message file's folder before its first message
-// file; a failure is ignored, since the write that follows reports it.
-void MakeLastFolderLevel(const std::string& folder);
+// file; when the folder is still missing, why, for the write that then fails.
+std::string MakeLastFolderLevel(const std::string& folder);
 
 class TargetFolders {
  public:

@@ -42,7 +42,7 @@ class WriteJob : public Job {
       outcome.inPlace = true;
       return;
     }
-    if (!unit.folderExists) MakeLastFolderLevel(unit.folder);
+    const std::string missingFolder = unit.folderExists ? "" : MakeLastFolderLevel(unit.folder);
     // The same temporary name with any number of threads: a rerun replaces
     // every temporary file a killed run left.
     const std::string temporary = TemporaryPath(unit.folder, unit.mailFile, k);
@@ -54,7 +54,7 @@ class WriteJob : public Job {
         platform::WriteNewFile(temporary, text);
       }
     } catch (const Error& e) {
-      outcome.error = e.reason;
+      outcome.error = missingFolder.empty() ? e.reason : missingFolder;
     }
   }
 

@@ -69,9 +69,10 @@ bool CreateOrReplaceOwn(const std::string& path, std::string_view signature, Out
 // Whether a file exists at `path` whose text does not begin with `signature`:
 // what CreateOrReplaceOwn would refuse, asked without creating anything.
 bool ForeignFileAt(const std::string& path, std::string_view signature);
-// False once `file` is no longer the file at its path: removed, or another
-// file renamed over it.
-bool StillAtItsPath(const OutputFile& file);
+// False once `file` is no longer the file at its path: moved away, removed,
+// or another file renamed over it; *removed then tells whether the file has
+// no name left at all (its lines are lost) rather than one elsewhere.
+bool StillAtItsPath(const OutputFile& file, bool* removed = nullptr);
 void Append(OutputFile& file, std::string_view data);
 // Puts what was appended on stable storage (POSIX fsync, Windows
 // FlushFileBuffers): for a file outside the target's file systems.

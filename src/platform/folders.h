@@ -74,9 +74,12 @@ struct FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
   ~FolderLock();
 };
-// Takes the lock on the existing folder `path`; false when another holder has
-// it. Failures throw Error.
-bool LockFolder(const std::string& path, FolderLock* lock);
+// Takes the lock on the existing folder `path`: exclusive for a run that
+// writes there, shared for one that only reads (any number of readers at
+// once, but never with a writer). Says who holds it when it cannot be
+// taken. Failures throw Error.
+enum class Lock { kTaken, kHeldByWriter, kHeldByReaders };
+Lock LockFolder(const std::string& path, bool shared, FolderLock* lock);
 
 }  // namespace plenvar::platform
 

@@ -16,8 +16,9 @@ namespace plenvar::platform {
 
 // SIGINT, SIGTERM and SIGHUP (POSIX): the first sets *stop to its number,
 // which asks the run to stop at its next safe point; a second ends the
-// process at once. Nothing on Windows, where the program has no console to be
-// interrupted from.
+// process at once. SIGPIPE is ignored: a reader of the notice or the progress
+// line that went away does not end the run. Nothing on Windows, where the
+// program has no console to be interrupted from.
 void CatchInterrupts(std::atomic<int>* stop);
 // "SIGINT" for SIGINT.
 std::string SignalName(int signal);
@@ -37,8 +38,9 @@ void ShowNotice(const Notice& notice);
 // (where no display can show one, none appears and the run goes on).
 bool ProgressWanted();
 // How many characters the progress line may take: on POSIX one short of the
-// terminal's columns (79 when unknown), so that it never wraps; 0, any, in
-// the window.
+// terminal's columns (79 when unknown), so that it never wraps, and so none
+// on a terminal of one column; kAnyWidth in the window.
+constexpr std::size_t kAnyWidth = static_cast<std::size_t>(-1);
 std::size_t ProgressColumns();
 // Opens the display for a run from `source` to `target`. The window has a
 // thread of its own; its Cancel button, or closing it (as Task Manager's End

@@ -8,19 +8,69 @@
 
 namespace plenvar {
 
-const FailureKindText kFailureText[kFailureKinds] = {
-    {"folder-not-opened", "Folders that could not be opened: "},
-    {"mail-file-not-read", "Mail files that could not be read: "},
-    {"message-not-written", "Message files that could not be written: "},
-    {"not-regular-file", "Selected entries that are not regular files: "},
-    {"mail-file-changed", "Mail files that changed while they were read: "},
-    {"not-flushed", "Target file systems that could not be flushed to disk: "},
-    {"log-not-written", "Log files that could not be written: "},
-    {"message-missing", "Message files that are missing: "},
-    {"message-differs", "Message files that differ from the export: "},
-    {"extra-file", "Files in the target that the export would not have written: "},
-    {"manifest-failed", "Manifests that could not be written or read: "},
+const RunKindText kRunText[kRunKinds] = {
+    {"Export", "exported"},
+    {"List", "counted"},
+    {"Verify", "compared"},
+    {"Verify", "checked"},
 };
+
+// Export, list, verify, manifest check. A kind no run of a column meets
+// still has words true for it.
+const FailureKindText kFailureText[kFailureKinds] = {
+    {"folder-not-opened",
+     {"Folders that could not be opened: ", "Folders that could not be opened: ",
+      "Folders that could not be opened: ", "Folders that could not be opened: "}},
+    {"mail-file-not-read",
+     {"Mail files that could not be read: ", "Mail files that could not be read: ",
+      "Mail files that could not be read: ", "Mail files that could not be read: "}},
+    {"message-not-written",
+     {"Message files that could not be written: ", "Messages that could not be counted: ",
+      "Message files that could not be compared: ", "Message files that could not be checked: "}},
+    {"not-regular-file",
+     {"Selected entries that are not regular files: ",
+      "Selected entries that are not regular files: ",
+      "Selected entries that are not regular files: ",
+      "Listed entries that are not regular files: "}},
+    {"mail-file-changed",
+     {"Mail files that changed while they were read: ",
+      "Mail files that changed while they were read: ",
+      "Mail files that changed while they were read: ",
+      "Mail files that changed while they were read: "}},
+    {"not-flushed",
+     {"Target file systems that could not be flushed to disk: ",
+      "Target file systems that could not be flushed to disk: ",
+      "Target file systems that could not be flushed to disk: ",
+      "Target file systems that could not be flushed to disk: "}},
+    {"log-not-written",
+     {"Log files that could not be written: ", "Log files that could not be written: ",
+      "Log files that could not be written: ", "Log files that could not be written: "}},
+    {"message-missing",
+     {"Message files that are missing: ", "Message files that are missing: ",
+      "Message files that are missing: ", "Message files that are missing: "}},
+    {"message-differs",
+     {"Message files that differ from the export: ", "Message files that differ from the export: ",
+      "Message files that differ from the export: ",
+      "Message files that differ from the manifest: "}},
+    {"extra-file",
+     {"Files in the target that the export would not have written: ",
+      "Files in the target that the export would not have written: ",
+      "Files in the target that the export would not have written: ",
+      "Files in the target that the manifest does not list: "}},
+    {"manifest-failed",
+     {"Manifests that could not be written or read: ",
+      "Manifests that could not be written or read: ",
+      "Manifests that could not be written or read: ",
+      "Manifests that could not be written or read: "}},
+    {"inside-target",
+     {"Mail files inside the target, not exported: ", "Mail files inside the target, not counted: ",
+      "Mail files inside the target, not compared: ",
+      "Mail files inside the target, not checked: "}},
+};
+
+const char* LabelOf(FailureKind kind, RunKind run) {
+  return kFailureText[kind].label[static_cast<int>(run)];
+}
 
 Failure NotWritten(const std::string& messageFile, std::string reason,
                    const std::string& mailFile) {
@@ -56,6 +106,15 @@ void EndRunLog(ExportReport& report) {
     LogLine(log, {"interrupted", platform::SignalName(report.interrupted)});
   if (!report.manifest.empty())
     LogLine(log, {"manifest", platform::DisplayPath(report.manifest), report.manifestDigest});
+  // Asked before the totals, so that they count it: a log moved away keeps
+  // every line in the moved file; one removed, or replaced by a file renamed
+  // over it (a message file the run writes), has lost them.
+  bool removed = false;
+  if (log.error.empty() && !platform::StillAtItsPath(log.file, &removed)) {
+    report.Fail({kLogNotWritten, log.file.path,
+                 removed ? "removed or replaced during the run (its lines are lost)"
+                         : "moved away during the run (its lines are in the moved file)"});
+  }
   std::string line = "total\t" + std::to_string(report.folders) + "\t" +
                      std::to_string(report.mailFiles) + "\t" + std::to_string(report.messages) +
                      "\t" + std::to_string(report.bytes);
@@ -67,12 +126,9 @@ void EndRunLog(ExportReport& report) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "\t%.3f\t", elapsed.count());
   // Last, so that every field before it keeps its place.
-  log.pending += line + seconds + std::to_string(report.inPlace) + "\n";
+  log.pending += line + seconds + std::to_string(report.inPlace) + "\t" +
+                 std::to_string(report.counts[kInsideTarget]) + "\n";
   FlushRunLog(log);
-  // A message file renamed over the log, or anyone removing it, takes its
-  // lines with it: the run must not claim them written.
-  if (log.error.empty() && !platform::StillAtItsPath(log.file))
-    log.error = "replaced or removed during the run (its lines are lost)";
   if (!log.error.empty()) report.Fail({kLogNotWritten, log.file.path, log.error});
 }
 

@@ -26,15 +26,37 @@ enum FailureKind {
   // The "/MANIFEST:" file (not among the log's total line's counts, whose
   // fields keep their places):
   kManifestFailed,
+  // A mail file the mask selects inside the target, which the walk passes by
+  // (its count ends the log's total line):
+  kInsideTarget,
   kFailureKinds
 };
 
-// Each kind's name in the log and its line in the notice, in FailureKind order.
+// What a run does with the messages it cuts: writes them; only counts them
+// (a dry run, which creates nothing in the target); compares them with the
+// message files in the target; or, with no source, checks the target against
+// a manifest alone.
+enum class RunKind { kExport, kList, kVerify, kManifestCheck };
+constexpr int kRunKinds = 4;
+
+// Each kind of run's words: its name in the notices ("Export Completed") and
+// what it did with what it read.
+struct RunKindText {
+  const char* name;
+  const char* did;
+};
+extern const RunKindText kRunText[kRunKinds];
+inline const RunKindText& TextOf(RunKind run) { return kRunText[static_cast<int>(run)]; }
+
+// Each failure kind's name in the log and its line in the notice for each
+// kind of run (in RunKind order), in FailureKind order: one table, so that
+// no run says what another kind of run did.
 struct FailureKindText {
   const char* logName;
-  const char* label;
+  const char* label[kRunKinds];
 };
 extern const FailureKindText kFailureText[kFailureKinds];
+const char* LabelOf(FailureKind kind, RunKind run);
 
 struct Failure {
   FailureKind kind;
@@ -49,6 +71,7 @@ struct RunLog;
 
 struct ExportReport {
   static constexpr std::size_t kListed = 10;
+  RunKind run = RunKind::kExport;
   std::int64_t counts[kFailureKinds] = {};
   std::int64_t total = 0;
   std::vector<Failure> failures;  // the first kListed

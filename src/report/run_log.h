@@ -6,7 +6,7 @@
 //   interrupted  signal name (a run that was stopped)
 //   manifest  path  its SHA-256 (a run with "/MANIFEST:")
 //   total  folders  mail files  messages  bytes  failures of each kind (but
-//          a manifest's)  seconds  in place
+//          a manifest's)  seconds  in place  inside the target
 #ifndef PLENVAR_REPORT_RUN_LOG_H_
 #define PLENVAR_REPORT_RUN_LOG_H_
 

@@ -31,6 +31,7 @@ class HandingOver : public StoreVisitor {
 ExportReport CheckFromManifest(const std::string& manifest, const std::string& target, int threads,
                                RunLog* log, RunControl& control) {
   ExportReport report;
+  report.run = RunKind::kManifestCheck;
   report.log = log;
   try {
     CheckManifest(manifest, target, threads, report, control);
@@ -47,17 +48,20 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
   RunControl own;
   RunControl& control = given != nullptr ? *given : own;
   ExportReport report;
+  report.run = options.kind;
   report.log = options.log;
+  const std::string changed =
+      std::string("changed while it was read (what was read was ") + TextOf(options.kind).did + ")";
   // Each thread that cuts has a cutter of its own; all count into the
   // control, from which the progress line is drawn.
   std::vector<Cutter> cutters(static_cast<std::size_t>(options.writers));
-  const CutFunction cut = [&cutters, &control](int worker, const std::string& path,
-                                               MessageSink& sink) -> std::optional<Failure> {
+  const CutFunction cut = [&cutters, &control, &changed](
+                              int worker, const std::string& path,
+                              MessageSink& sink) -> std::optional<Failure> {
     std::optional<Failure> failure;
     try {
       if (SplitMailFile(path, cutters[static_cast<std::size_t>(worker)], sink, &control))
-        failure = {kMailFileChanged, path,
-                   "changed while it was read (what was read was exported)"};
+        failure = {kMailFileChanged, path, changed};
     } catch (const Error& e) {
       failure = {kMailFileNotRead, e.path, e.reason};
     } catch (const std::exception& e) {

@@ -39,12 +39,12 @@ const char kHelpText[] =
     "Exit status: 0 done; 1 done, with failures it names; 2 nothing done (parameter\r\n"
     "error); 128+n stopped by signal n.";
 
-Notice CompletionNotice(const ExportReport& report, std::string_view run) {
-  const std::string done = std::string(run) + " Completed";
+Notice CompletionNotice(const ExportReport& report) {
+  const std::string done = std::string(TextOf(report.run).name) + " Completed";
   // A dry run tells what an export would write, a verify what it compared;
   // an export that found message files in place, what it wrote and kept.
   std::string totals;
-  if (run != "Export") {
+  if (report.run != RunKind::kExport) {
     totals = "\r\nMail files: " + std::to_string(report.mailFiles) +
              "\r\nMessages: " + std::to_string(report.messages) +
              "\r\nBytes: " + std::to_string(report.bytes);
@@ -56,7 +56,8 @@ Notice CompletionNotice(const ExportReport& report, std::string_view run) {
   std::string text = done + " with errors";
   for (int kind = 0; kind < kFailureKinds; ++kind) {
     if (report.counts[kind] > 0)
-      text += "\r\n" + (kFailureText[kind].label + std::to_string(report.counts[kind]));
+      text += "\r\n" + (LabelOf(static_cast<FailureKind>(kind), report.run) +
+                        std::to_string(report.counts[kind]));
   }
   for (const Failure& failure : report.failures) {
     text +=
@@ -71,10 +72,7 @@ const char kVersionText[] = "plenvar " PLENVAR_VERSION;
 
 namespace {
 
-// The run's name in its notices, and in its log.
-const char* RunName(const Options& options) {
-  return options.list ? "List" : options.verify ? "Verify" : "Export";
-}
+// The run's name in its log.
 const char* ModeName(const Options& options) {
   return options.list ? "list" : options.verify ? "verify" : "export";
 }
@@ -110,13 +108,14 @@ int Tell(const ExportReport& report, const Options& options, const NoticeFunctio
   if (report.interrupted != 0) {
     // Said even with "/SILENT": the script that sent the signal asks how far it got.
     showNotice(
-        {RunName(options) + (" interrupted by " + platform::SignalName(report.interrupted)) +
+        {TextOf(options.Kind()).name +
+             (" interrupted by " + platform::SignalName(report.interrupted)) +
              (options.list || options.verify ? "."
                                              : ": run the same command again to complete it."),
          "Plenvar", kIconError});
     return 128 + report.interrupted;
   }
-  if (!options.silent) showNotice(CompletionNotice(report, RunName(options)));
+  if (!options.silent) showNotice(CompletionNotice(report));
   return report.total == 0 ? kExitClean : kExitWithFailures;
 }
 

@@ -12,7 +12,6 @@ namespace plenvar {
 namespace {
 
 const char kForeignLog[] = "/LOG:file exists and is not a log of this program: ";
-const char kHeldTarget[] = "Another run of plenvar is writing into /T:TargetDirectory: ";
 const char kForeignManifest[] = "/MANIFEST:file exists and is not a manifest of this program: ";
 
 // Whether `path` names a file inside the folder `source`, at any depth: its
@@ -62,6 +61,26 @@ std::optional<Notice> CheckManifestToRead(const Options& options) {
   return std::nullopt;
 }
 
+// The target, and each level above it, must be a folder or nothing yet: one
+// check for every kind of run, so that a dry run refuses what the export
+// would.
+std::optional<Notice> CheckTargetPath(const std::string& target) {
+  platform::FolderId id;
+  std::string level = target.substr(0, platform::RootLength(target));
+  for (std::size_t i = level.size(); i < target.size();) {
+    std::size_t end = target.find('\\', i);
+    if (end == std::string::npos) end = target.size();
+    level.append(target, i, end - i);
+    if (end > i && platform::EntryIdOf(level, &id) && !platform::FolderExists(level)) {
+      if (end == target.size()) return Refusal("/T:TargetDirectory is not a folder: ", target);
+      return Refusal("/T:TargetDirectory could not be created: ", level, "not a folder");
+    }
+    level.push_back('\\');
+    i = end + 1;
+  }
+  return std::nullopt;
+}
+
 // What can be checked without changing anything, so that a refused run
 // leaves nothing done.
 std::optional<Notice> Check(Options& options) {
@@ -77,9 +96,7 @@ std::optional<Notice> Check(Options& options) {
   } catch (const Error& e) {
     return Refusal("/S:SourceDirectory cannot be read: ", e.path, e.reason);
   }
-  platform::FolderId id;
-  if (platform::EntryIdOf(options.target, &id) && !platform::FolderExists(options.target))
-    return Refusal("/T:TargetDirectory is not a folder: ", options.target);
+  if (std::optional<Notice> refusal = CheckTargetPath(options.target)) return refusal;
   // A mail file or any other file is never replaced by the log.
   if (options.logWanted && platform::ForeignFileAt(options.log, kLogSignature))
     return Refusal(kForeignLog, options.log);
@@ -109,15 +126,26 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
   if (std::optional<Notice> refusal = Check(options)) return refusal;
   MadeTarget target{options.target, "", false};
   // Two exports into one target would rename each other's temporary files,
-  // and a verify must not compare what an export is still writing. A verify
-  // creates nothing; a dry run does not look at the target.
+  // and a verify must not compare what an export is still writing; verifies
+  // write nothing and share the target. A verify creates nothing; a dry run
+  // does not look at the target.
   if (!options.list) {
     try {
       // What it made before a failure is taken back too.
       if (!options.verify) EnsureFolderPath(options.target, &target.made);
-      if (platform::FolderExists(options.target) &&
-          !platform::LockFolder(options.target, &prepared->lock))
-        return Refusal(kHeldTarget, options.target);
+      if (platform::FolderExists(options.target)) {
+        switch (platform::LockFolder(options.target, options.verify, &prepared->lock)) {
+          case platform::Lock::kTaken:
+            break;
+          case platform::Lock::kHeldByWriter:
+            return Refusal("An export of plenvar is writing into /T:TargetDirectory: ",
+                           options.target);
+          case platform::Lock::kHeldByReaders:
+            return Refusal(options.verify ? "Another run of plenvar holds /T:TargetDirectory: "
+                                          : "A verify of plenvar is reading /T:TargetDirectory: ",
+                           options.target);
+        }
+      }
     } catch (const Error& e) {
       return Refusal("/T:TargetDirectory could not be created: ", e.path, e.reason);
     }

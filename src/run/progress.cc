@@ -63,12 +63,12 @@ std::string FormatProgress(const StoreSize& total, const Progress& done, double 
     return line;
   };
   std::string line = join();
-  while (width > 0 && line.size() > width && parts.size() > 1) {
+  while (line.size() > width && parts.size() > 1) {
     parts.erase(std::max_element(parts.begin(), parts.end(),
                                  [](const Part& a, const Part& b) { return a.rank < b.rank; }));
     line = join();
   }
-  if (width > 0 && line.size() > width) line.resize(width);
+  if (line.size() > width) line.resize(width);
   return line;
 }
 
@@ -111,8 +111,9 @@ void ProgressLine::Draw() {
                          control_.messages.load()};
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
-  platform::ShowProgress(FormatProgress(total_, done, seconds, platform::ProgressColumns()),
-                         DoneFraction(total_, done));
+  const std::size_t width = platform::ProgressColumns();
+  if (width == 0) return;  // a terminal of one column: any character would wrap
+  platform::ShowProgress(FormatProgress(total_, done, seconds, width), DoneFraction(total_, done));
 }
 
 }  // namespace plenvar

@@ -17,6 +17,7 @@
 #include "output/manifest.h"
 #include "output/output.h"
 #include "platform/folders.h"
+#include "platform/process.h"
 #include "report/run_log.h"
 #include "walk/walk.h"
 
@@ -69,7 +70,7 @@ extern const char kVersionText[];  // "plenvar X.Y.Z"
 // what failed.
 // A dry run's notice says "List Completed", a verify's "Verify Completed";
 // both end with the totals.
-Notice CompletionNotice(const ExportReport& report, std::string_view run = "Export");
+Notice CompletionNotice(const ExportReport& report);
 
 using NoticeFunction = std::function<void(const Notice&)>;
 
@@ -82,10 +83,10 @@ struct Progress {
 
 // The figures of a run, drawn alike by every system: "1,234/45,701 mail
 // files  12.3/200.0 MB  3,456 messages  45.6 MB/s  0:12 left", no longer than
-// `width` (0: any length): the messages go first, then the rate, the time
-// left and the megabytes.
+// `width`: the messages go first, then the rate, the time left and the
+// megabytes; what is left is cut (to nothing for a width of 0).
 std::string FormatProgress(const StoreSize& total, const Progress& done, double seconds,
-                           std::size_t width = 0);
+                           std::size_t width = platform::kAnyWidth);
 // The part done, 0 to 1: bytes read against the bytes counted before the run.
 double DoneFraction(const StoreSize& total, const Progress& done);
 

@@ -6,20 +6,34 @@ namespace plenvar {
 
 PassedFile LearnPassedFile(const std::string& path) {
   PassedFile passed;
-  const std::size_t slash = path.find_last_of('\\');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  passed.name = slash == std::string::npos ? path : path.substr(slash + 1);
   platform::FolderId id;
   if (platform::EntryIdOf(path, &id)) passed.id = id;
-  if (passed.id && platform::FolderIdOf(folder, &id)) passed.folder = id;
   return passed;
 }
 
 bool IsPassedFile(const PassedFile& passed, const platform::Entry& file) {
+  // By identity alone: a link, a hard link or another spelling of the log
+  // reaches the same file under any name, in any folder.
   platform::FolderId id;
-  return passed.id && file.name.size() == passed.name.size() &&
-         FindIgnoringCase(file.name, passed.name) == 0 && platform::EntryIdOf(file.path, &id) &&
-         id == *passed.id;
+  return passed.id && platform::EntryIdOf(file.path, &id) && id == *passed.id;
+}
+
+bool IsOwnOutputName(std::string_view name) {
+  if (name.size() < 22) return false;
+  for (std::size_t i = 0; i < 18; ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+  }
+  std::string_view rest = name.substr(18);
+  if (rest[0] == '-') {
+    std::size_t digits = 1;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+    if (digits == 1) return false;
+    rest = rest.substr(digits);
+    if (rest.size() != 8) return false;  // only a temporary name has "-<k>"
+  }
+  // Letter case ignored: on Windows another case names the same file.
+  return (rest.size() == 4 || rest.size() == 8) && FindIgnoringCase(rest, ".MAI") == 0 &&
+         (rest.size() == 4 || FindIgnoringCase(rest, ".MAI.tmp") == 0);
 }
 
 Passing PassesBy(const std::vector<platform::FolderId>& inside,
@@ -43,6 +57,10 @@ struct Walk {
   std::vector<platform::FolderId> inside;  // the folders on the current walk path
   std::int64_t folders = 0;
   const RunControl* control;
+  // Whether the folder walked lies in the target tree, where the program's
+  // own message and temporary files are never selected: the whole walk when
+  // the target is the source or holds it.
+  bool inTarget = false;
 
   bool Stopped() const { return control != nullptr && control->Stopped(); }
 };
@@ -63,6 +81,42 @@ void WalkFile(Walk& walk, const std::string& folderPath, const platform::Entry& 
   }
 }
 
+// Whether the mask selects a file, which is neither the log nor, in the
+// target tree, one of the program's own files.
+bool Selects(const Walk& walk, const platform::Entry& file) {
+  return MatchesMask(file.name, walk.selection.mask) &&
+         !(walk.inTarget && IsOwnOutputName(file.name)) &&
+         !(file.kind == platform::EntryKind::kFile && IsPassedFile(walk.log, file));
+}
+
+// The target tree inside the source is never exported, so that no run
+// exports its own output; but a mail file the mask selects there, other than
+// the program's own files, is not exported either, and the run must say so.
+void ReportInsideTarget(Walk& walk, const platform::Folder& folder) {
+  const bool wasInTarget = walk.inTarget;
+  walk.inTarget = true;
+  for (const platform::Entry& sub : folder.folders) {
+    if (walk.Stopped()) break;
+    platform::Folder below;
+    try {
+      below = platform::OpenFolder(sub.path);
+    } catch (const Error&) {
+      continue;  // what cannot be opened holds nothing the run could have exported
+    }
+    if (PassesBy(walk.inside, std::nullopt, below.id) != Passing::kNone) continue;
+    walk.inside.push_back(below.id);
+    ReportInsideTarget(walk, below);
+    walk.inside.pop_back();
+  }
+  for (const platform::Entry& file : folder.files) {
+    if (walk.Stopped()) break;
+    if (Selects(walk, file))
+      walk.visitor.CannotSelect(
+          {kInsideTarget, file.path, "lies inside the target, which the walk passes by"});
+  }
+  walk.inTarget = wasInTarget;
+}
+
 // Subfolders first, with everything below them, then the folder's own files.
 void WalkFolder(Walk& walk, const std::string& folderPath) {
   platform::Folder folder;
@@ -75,7 +129,14 @@ void WalkFolder(Walk& walk, const std::string& folderPath) {
   const Passing passing = PassesBy(walk.inside, walk.target, folder.id);
   if (passing == Passing::kLoop)
     walk.visitor.CannotSelect({kFolderNotOpened, folderPath, "a link back to a folder above it"});
+  if (passing == Passing::kTarget) {
+    walk.inside.push_back(folder.id);
+    ReportInsideTarget(walk, folder);
+    walk.inside.pop_back();
+  }
   if (passing != Passing::kNone) return;
+  const bool wasInTarget = walk.inTarget;
+  walk.inTarget = wasInTarget || (walk.target && folder.id == *walk.target);
   walk.inside.push_back(folder.id);
   ++walk.folders;
   for (const platform::Entry& sub : folder.folders) {
@@ -86,14 +147,26 @@ void WalkFolder(Walk& walk, const std::string& folderPath) {
       WalkFolder(walk, sub.path);
     }
   }
-  // Only in the log's own folder is a file asked whether it is the log.
-  const bool logHere = walk.log.folder && folder.id == *walk.log.folder;
   for (const platform::Entry& file : folder.files) {
     if (walk.Stopped()) break;
-    if (MatchesMask(file.name, walk.selection.mask) && !(logHere && IsPassedFile(walk.log, file)))
-      WalkFile(walk, folderPath, file);
+    if (Selects(walk, file)) WalkFile(walk, folderPath, file);
   }
   walk.inside.pop_back();
+  walk.inTarget = wasInTarget;
+}
+
+// Whether the folder `target` is the source or a folder above it, asked by
+// identity up the source's parents (as the system resolves them).
+bool HoldsTheSource(const platform::FolderId& target, const std::string& source) {
+  std::string path = source;
+  platform::FolderId id, last;
+  for (int depth = 0; depth < 4096 && platform::FolderIdOf(path, &id); ++depth) {
+    if (id == target) return true;
+    if (depth > 0 && id == last) return false;  // the root is its own parent
+    last = id;
+    path += path.empty() || path.back() == '\\' ? ".." : "\\..";
+  }
+  return false;
 }
 
 }  // namespace
@@ -107,6 +180,7 @@ std::int64_t WalkStore(const Selection& selection, StoreVisitor& visitor,
   platform::FolderId id;
   if (platform::FolderIdOf(selection.target, &id)) walk.target = id;
   if (!selection.logPath.empty()) walk.log = LearnPassedFile(selection.logPath);
+  walk.inTarget = walk.target && HoldsTheSource(*walk.target, selection.source);
   WalkFolder(walk, selection.source);
   return walk.folders;
 }

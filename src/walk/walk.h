@@ -18,13 +18,17 @@
 namespace plenvar {
 
 // A file no walk selects, though it may lie in the source and fit the mask:
-// the run's own log. Known by its name and identity, and its folder's.
+// the run's own log. Known by its identity, whatever name reaches it.
 struct PassedFile {
-  std::string name;
-  std::optional<platform::FolderId> id, folder;
+  std::optional<platform::FolderId> id;
 };
 PassedFile LearnPassedFile(const std::string& path);
 bool IsPassedFile(const PassedFile& passed, const platform::Entry& file);
+
+// Whether a name has the shape of the program's own message file
+// ("<18 digits>.MAI") or temporary file ("<18 digits>[-<k>].MAI.tmp"), in
+// any letter case: in the target tree the walk never selects one.
+bool IsOwnOutputName(std::string_view name);
 
 // What a walk is asked to select.
 struct Selection {
@@ -44,10 +48,13 @@ class StoreVisitor {
 };
 
 // Walks the source depth first, each folder's subfolders (with all below
-// them) before its own files, in listing order. It never enters the target
-// tree when it lies inside the source, nor a folder it is already inside,
-// and stops early once `control`, when given, asks the run to stop. Returns
-// the number of folders walked.
+// them) before its own files, in listing order. It never selects from the
+// target tree when it lies inside the source (each file there the mask
+// selects, but for the program's own, is a kInsideTarget failure), nor
+// enters a folder it is already inside; in the target tree (the whole walk
+// when the target is the source or holds it) it never selects the program's
+// own files; and it stops early once `control`, when given, asks the run to
+// stop. Returns the number of folders walked.
 std::int64_t WalkStore(const Selection& selection, StoreVisitor& visitor,
                        const RunControl* control = nullptr);
 

@@ -5,8 +5,8 @@
 namespace plenvar {
 namespace {
 
-// Control characters (C0 and DEL) become \xHH; every other byte, UTF-8 too,
-// stays as it is.
+// Control characters (C0, DEL, C1) become \xHH; C1 is a code point in UTF-8
+// text and a byte in any other text; everything else stays as it is.
 TEST(EscapeTest, ControlCharactersOnly) {
   const struct {
     std::string text;
@@ -18,7 +18,18 @@ TEST(EscapeTest, ControlCharactersOnly) {
       {"del\x7f", "del\\x7f"},
       {std::string("nul\0", 4), "nul\\x00"},
       {"\xc3\xa9t\xc3\xa9.msg", "\xc3\xa9t\xc3\xa9.msg"},
-      {"\x80\xff", "\x80\xff"},
+      {"\x80\xff", "\\x80\xff"},
+      {"csi\xc2\x9b""2J", "csi\\xc2\\x9b""2J"},
+      {"nel\xc2\x85.msg", "nel\\xc2\\x85.msg"},
+      {"\xc2\x80\xc2\x9f\xc2\xa0", "\\xc2\\x80\\xc2\\x9f\xc2\xa0"},
+      {"raw\x9b""2J", "raw\\x9b""2J"},
+      {"latin\xe9\x85", "latin\xe9\\x85"},
+      {"\xe2\x80\x9cquoted\xe2\x80\x9d", "\xe2\x80\x9cquoted\xe2\x80\x9d"},
+      {"\xc2\x9b\xff", "\xc2\\x9b\xff"},
+      {"overlong\xc0\x9b", "overlong\xc0\\x9b"},
+      {"\xed\xa0\x80", "\xed\xa0\\x80"},
+      {"\xf0\x9f\x93\xa7", "\xf0\x9f\x93\xa7"},
+      {"cut\xe2\x80", "cut\xe2\\x80"},
   };
   for (const auto& c : cases) {
     std::string out;

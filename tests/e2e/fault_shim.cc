@@ -11,6 +11,8 @@
 //                              its end, so the stop cannot cut it short
 //   PLENVAR_FAULT=term2:PATH   two SIGTERMs arrive then (@BEFORE as for term)
 //   PLENVAR_FAULT=late-rename  renames are slow, and one after a flush aborts
+//   PLENVAR_FAULT=move-log:PATH  run.log (in the working folder) is renamed to moved.log
+//                              just before PATH is opened
 //
 // PATH is compared with the end of the path the program opens (for openat,
 // the folder's path and the name).
@@ -91,6 +93,7 @@ int OpenAt(int folder, const char* name, int flags, mode_t mode) {
   char buffer[4096];
   const char* path = WholePath(folder, name, buffer);
   if (Is("vanish", path)) unlink(path);
+  if (Is("move-log", path)) rename("run.log", "moved.log");
   if (Is("term", path) || Is("term2", path)) {
     AwaitBefore();
     raise(SIGTERM);

@@ -117,10 +117,20 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
        "/LOG:file could not be created: nowhere/run.log: No such file or directory\n"},
       {{"/S:store", "/T:held"},
        "",
-       "Another run of plenvar is writing into /T:TargetDirectory: held\n"},
+       "An export of plenvar is writing into /T:TargetDirectory: held\n"},
+      {{"/S:store", "/T:held", "/VERIFY"},
+       "",
+       "An export of plenvar is writing into /T:TargetDirectory: held\n"},
+      {{"/S:store", "/T:read"}, "", "A verify of plenvar is reading /T:TargetDirectory: read\n"},
       {{"/S:store", "/T:store/bob/inbox.msg/out"},
        "",
-       "/T:TargetDirectory could not be created: store/bob/inbox.msg/: File exists\n"},
+       "/T:TargetDirectory could not be created: store/bob/inbox.msg: not a folder\n"},
+      {{"/S:store", "/T:store/bob/inbox.msg/out", "/LIST"},
+       "",
+       "/T:TargetDirectory could not be created: store/bob/inbox.msg: not a folder\n"},
+      {{"/S:store", "/T:store/bob/inbox.msg/out", "/VERIFY"},
+       "",
+       "/T:TargetDirectory could not be created: store/bob/inbox.msg: not a folder\n"},
       {{"/S:store", "/T:out", "/MANIFEST:"}, "", "/MANIFEST:file parameter was not supplied.\n"},
       {{"/S:store", "/T:out", "/LIST", "/MANIFEST:m"},
        "",
@@ -147,8 +157,10 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
   testing::WriteFile(dir.path / "run.log", "run\t");
   testing::WriteFile(dir.path / "notes.txt", "not a manifest\n");
   std::filesystem::create_directory(dir.path / "held");
-  platform::FolderLock held;  // as a run writing there holds it
-  ASSERT_TRUE(platform::LockFolder(dir.Sub("held"), &held));
+  std::filesystem::create_directory(dir.path / "read");
+  platform::FolderLock held, read;  // as an export writing there, a verify reading there
+  ASSERT_EQ(platform::LockFolder(dir.Sub("held"), false, &held), platform::Lock::kTaken);
+  ASSERT_EQ(platform::LockFolder(dir.Sub("read"), true, &read), platform::Lock::kTaken);
   for (const Case& c : cases) {
     Process p = RunPlenvar(dir, c.args);
     const std::string what = c.args.empty() ? "no arguments" : c.args[0];
@@ -157,6 +169,10 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
     EXPECT_EQ(p.err, c.err) << what;
   }
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
+  // A verify waits for no other verify: it finds what the empty target lacks.
+  const Process verify = RunPlenvar(dir, {"/S:store", "/T:read", "/VERIFY"});
+  EXPECT_EQ(verify.status, 1) << verify.err;
+  EXPECT_EQ(verify.err.rfind("Verify Completed with errors\n", 0), 0u) << verify.err;
   EXPECT_FALSE(std::filesystem::exists(dir.path / "m.tmp")) << "a refused run's manifest";
   EXPECT_EQ(ReadFile(dir.path / "run.log"), "run\t");
   EXPECT_EQ(ReadFile(dir.path / "notes.txt"), "not a manifest\n");
@@ -182,10 +198,10 @@ TEST(PlenvarTest, FailuresAreReportedAndNeverHang) {
             "Folders that could not be opened: 1\n"
             "Message files that could not be written: 2\n"
             "Selected entries that are not regular files: 2\n"
-            "out/anna/sent/000000000000000001.MAI: Not a directory (the rest of "
-            "store/anna/sent/sent.msg was not exported)\n"
-            "out/anna/000000000000000002.MAI: Not a directory (the rest of "
-            "store/anna/inbox.msg was not exported)\n"
+            "out/anna/sent/000000000000000001.MAI: its folder could not be made: out/anna: "
+            "not a folder (the rest of store/anna/sent/sent.msg was not exported)\n"
+            "out/anna/000000000000000002.MAI: its folder could not be made: out/anna: not a "
+            "folder (the rest of store/anna/inbox.msg was not exported)\n"
             "store/bob/loop: a link back to a folder above it\n"
             "store/bob/dangling.msg: not a regular file\n"
             "store/bob/fifo.msg: not a regular file\n");
@@ -214,6 +230,23 @@ struct Mounted {
   }
   ~Mounted() { umount(path.c_str()); }
 };
+
+// A target on a read-only file system: the failure names that, not the
+// missing folder the write then meets.
+TEST(PlenvarTest, AReadOnlyTargetSaysSo) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  std::filesystem::create_directory(dir.path / "empty");
+  const Mounted target(dir.path / "out", dir.Sub("empty").c_str());
+  if (!target.mounted) GTEST_SKIP() << "needs to mount";
+  const Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/MT:1"});
+  EXPECT_EQ(p.status, 1);
+  EXPECT_NE(p.err.find("out/anna/sent/000000000000000001.MAI: its folder could not be made: "
+                       "out/anna: Read-only file system (the rest of"),
+            std::string::npos)
+      << p.err;
+  EXPECT_EQ(p.err.find("No such file"), std::string::npos) << p.err;
+}
 
 // Each fault is made at its moment in a run over kStore; everything else must
 // be exported, the failure counted and named, and no partial or temporary
@@ -280,6 +313,19 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
        "Selected entries that are not regular files: 1\n"
        "store/bob/\\x1b[2Jx\\x0d\\x0a.msg: not a regular file\n",
        x},
+      {"names with C1 control characters, as UTF-8 and as a raw byte", "",
+       [](Path dir) {
+         mkfifo((dir / "store/bob/\xc2\x9b"
+                       "2Jx\x9b.msg")
+                    .c_str(),
+                0600);
+         mkfifo((dir / "store/bob/nel\xc2\x85.msg").c_str(), 0600);
+       },
+       "Selected entries that are not regular files: 2\n"
+       "store/bob/nel\\xc2\\x85.msg: not a regular file\n"
+       "store/bob/\xc2\\x9b"
+       "2Jx\\x9b.msg: not a regular file\n",
+       x},
       {"the disk fills", "",
        [&](Path dir) { testing::WriteFile(dir / "store/anna/big.msg", bigMessage); },
        writes + "out/anna/000000000000000002.MAI: DISK (the rest of store/anna/big.msg was "
@@ -311,6 +357,87 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
       EXPECT_EQ(p.err, "Export Completed with errors\n" + errors) << what;
       EXPECT_EQ(ReadTree(dir.path / "out"), c.tree) << what;
     }
+  }
+}
+
+// The README's example of a dry run, a run and its log, run as it stands:
+// each command's output and the log as the README shows them, but for the
+// start time, the writers (one per core) and the seconds.
+TEST(PlenvarTest, TheReadmeLogExampleIsRealOutput) {
+  const std::string readme = ReadFile(std::filesystem::path(PLENVAR_SOURCE_DIR) / "README.md");
+  const std::string first = "$ plenvar /S:mailstore /T:export /M:*.msg /LIST /LOG:plan.log\n";
+  const std::size_t begin = readme.find(first);
+  ASSERT_NE(begin, std::string::npos);
+  std::istringstream block(readme.substr(begin, readme.find("```", begin) - begin));
+  TempDir dir;
+  std::filesystem::copy(std::filesystem::path(PLENVAR_SOURCE_DIR) / "examples/mailstore",
+                        dir.path / "mailstore", std::filesystem::copy_options::recursive);
+  // Fields that differ from run to run: the run line's writers and time, the
+  // total line's seconds.
+  const auto steady = [](std::string text) {
+    std::istringstream lines(text);
+    std::string out;
+    for (std::string line; std::getline(lines, line);) {
+      std::vector<std::string> fields;
+      std::istringstream split(line);
+      for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+      if (fields.size() == 8 && fields[0] == "run") fields[6] = fields[7] = "*";
+      if (fields.size() > 3 && fields[0] == "total") fields[fields.size() - 3] = "*";
+      for (std::size_t i = 0; i < fields.size(); ++i) out += (i ? "\t" : "") + fields[i];
+      out += "\n";
+    }
+    return out;
+  };
+  std::string shown, expected;
+  const auto check = [&] {
+    EXPECT_EQ(steady(shown), steady(expected));
+    expected.clear();
+  };
+  int commands = 0;
+  for (std::string line; std::getline(block, line);) {
+    if (line.rfind("$ ", 0) != 0) {
+      expected += line + "\n";
+      continue;
+    }
+    if (commands++ > 0) check();
+    std::vector<std::string> words;
+    std::istringstream split(line.substr(2));
+    for (std::string word; split >> word;) words.push_back(word);
+    if (words[0] == "cat") {
+      shown = ReadFile(dir.path / words[1]);
+    } else {
+      ASSERT_EQ(words[0], "plenvar") << line;
+      const Process p = RunPlenvar(dir, std::vector<std::string>(words.begin() + 1, words.end()));
+      EXPECT_EQ(p.status, 0) << line;
+      shown = p.out;
+    }
+  }
+  check();
+  EXPECT_EQ(commands, 3);
+}
+
+// A dry run and a verify never say they exported: each failure's words are
+// those of the run's kind.
+TEST(PlenvarTest, EachKindOfRunSaysWhatItDid) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  ASSERT_EQ(RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg"}).status, 0);
+  const std::pair<const char*, const char*> cases[] = {{"/LIST", "counted"},
+                                                       {"/VERIFY", "compared"}};
+  for (const auto& [mode, did] : cases) {
+    const Process p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", mode, "/LOG:run.log"},
+                                 {"grow:store/bob/inbox.msg"});
+    EXPECT_EQ(p.status, 1) << mode;
+    const std::string reason =
+        std::string("store/bob/inbox.msg: changed while it was read (what was read was ") + did +
+        ")\n";
+    EXPECT_NE(p.err.find(reason), std::string::npos) << mode << ": " << p.err;
+    EXPECT_EQ(p.err.find("export"), std::string::npos) << mode << ": " << p.err;
+    EXPECT_NE(ReadFile(dir.path / "run.log")
+                  .find("inbox.msg\tchanged while it was read (what was read was " +
+                        std::string(did) + ")\n"),
+              std::string::npos)
+        << mode;
   }
 }
 
@@ -373,8 +500,80 @@ TEST(PlenvarTest, DryRunAndLog) {
   EXPECT_EQ(p.status, 1);
   EXPECT_EQ(p.err,
             "Export Completed with errors\nLog files that could not be written: 1\n"
-            "out/anna/000000000000000003.MAI: replaced or removed during the run (its lines are "
+            "out/anna/000000000000000003.MAI: removed or replaced during the run (its lines are "
             "lost)\nMessage files written: 1\nMessage files already in place: 4\n");
+
+  // A log moved away keeps its lines, and its total line counts the failure.
+  p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/LOG:run.log"},
+                 {"move-log:store/bob/inbox.msg"});
+  EXPECT_EQ(p.status, 1);
+  EXPECT_NE(p.err.find("\nrun.log: moved away during the run (its lines are in the moved file)\n"),
+            std::string::npos)
+      << p.err;
+  const std::string moved = ReadFile(dir.path / "moved.log");
+  std::vector<std::string> total;
+  std::istringstream fields(moved.substr(moved.rfind("total\t")));
+  for (std::string field; std::getline(fields, field, '\t');) total.push_back(field);
+  ASSERT_GT(total.size(), 11u) << moved;
+  EXPECT_EQ(total[11], "1") << "log-not-written in the total line: " << moved;
+}
+
+// A reader of the notice that went away (`plenvar ... | head -c 0`) is no
+// signal that ends the run: the status and the log are the run's own.
+TEST(PlenvarTest, AReaderThatWentAwayStopsNothing) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {{"--help"}, 0},
+      {{"/S:store", "/T:out", "/M:*.msg", "/LOG:export.log"}, 0},
+      {{"/S:store", "/T:out", "/M:*.msg", "/LIST", "/LOG:list.log"}, 0},
+      {{"/S:store", "/T:out", "/M:*.msg", "/VERIFY", "/LOG:verify.log"}, 0},
+  };
+  Faults faults;
+  faults.readerGone = true;
+  for (const auto& c : cases) {
+    const Process p = RunPlenvar(dir, c.args, faults);
+    EXPECT_EQ(p.status, c.status) << c.args.back() << p.err;
+    if (c.args.size() == 1) continue;
+    const std::string log = ReadFile(dir.path / c.args.back().substr(5));
+    EXPECT_NE(log.find("\ntotal\t"), std::string::npos) << log;
+    EXPECT_EQ(log.find("interrupted"), std::string::npos) << log;
+  }
+}
+
+// The log is passed by whatever name reaches it; a mail file inside a target
+// that lies inside the source is named as not exported.
+TEST(PlenvarTest, TheLogByIdentityAndMailInsideTheTarget) {
+  TempDir dir;
+  MakeTree(dir.path / "s", {{"anna/in.msg", "Received: x\r\n\r\nb\r\n"},
+                            {"bob/in.msg", "Received: y\r\n\r\nc\r\n"}});
+  ASSERT_EQ(RunPlenvar(dir, {"/S:s", "/T:o", "/LOG:s/anna/run.log"}).status, 0);
+  ASSERT_EQ(RunPlenvar(dir, {"/S:s", "/T:o", "/LOG:run.log"}).status, 0);
+  std::filesystem::create_symlink("s/anna/run.log", dir.path / "lnk.log");
+  std::filesystem::create_hard_link(dir.path / "run.log", dir.path / "s/bob/hard.log");
+  // The log, the file that holds its lines, and the name by which the walk meets it.
+  const char* const cases[][3] = {{"/LOG:lnk.log", "s/anna/run.log", "s/anna/run.log"},
+                                  {"/LOG:run.log", "run.log", "s/bob/hard.log"}};
+  for (const auto& [log, file, met] : cases) {
+    const Process p = RunPlenvar(dir, {"/S:s", "/T:o", log});
+    EXPECT_EQ(p.status, 0) << log << p.err;
+    const std::string text = ReadFile(dir.path / file);
+    EXPECT_EQ(text.find(std::string("mail\t") + met), std::string::npos) << log << ": " << text;
+    EXPECT_NE(text.find("\ntotal\t"), std::string::npos) << log << ": " << text;
+  }
+  for (int run = 1; run <= 2; ++run) {
+    const Process p = RunPlenvar(dir, {"/S:s", "/T:s/anna", "/M:*.msg"});
+    EXPECT_EQ(p.status, 1) << run;
+    EXPECT_EQ(p.err.rfind("Export Completed with errors\nMail files inside the target, not "
+                          "exported: 1\ns/anna/in.msg: lies inside the target, which the walk "
+                          "passes by\n",
+                          0),
+              0u)
+        << run << p.err;
+  }
 }
 
 // The progress line shows only on a terminal, and never with /SILENT; it is
@@ -382,9 +581,11 @@ TEST(PlenvarTest, DryRunAndLog) {
 TEST(PlenvarTest, ProgressLineOnATerminal) {
   TempDir dir;
   MakeTree(dir.path / "store", kStore);
-  for (const char* silent : {"", "/SILENT"}) {
+  // The line must shorten to fit, or it wraps; in one column nothing fits.
+  const std::pair<const char*, unsigned short> cases[] = {{"", 40}, {"/SILENT", 40}, {"", 1}};
+  for (const auto& [silent, columns] : cases) {
     int terminal = -1, child_end = -1;
-    winsize narrow = {24, 40, 0, 0};  // the line must shorten to fit, or it wraps
+    winsize narrow = {24, columns, 0, 0};
     ASSERT_EQ(openpty(&terminal, &child_end, nullptr, nullptr, &narrow), 0);
     const std::string out = dir.Sub("stdout.txt");
     const pid_t child = fork();
@@ -409,6 +610,11 @@ TEST(PlenvarTest, ProgressLineOnATerminal) {
     if (*silent != '\0') {
       EXPECT_EQ(shown, "");
       EXPECT_EQ(ReadFile(out), "");
+      continue;
+    }
+    if (columns == 1) {
+      for (std::size_t at; (at = shown.find("\r\x1b[K")) != std::string::npos;) shown.erase(at, 4);
+      EXPECT_EQ(shown, "");
       continue;
     }
     EXPECT_EQ(shown.rfind("\r0/3 mail files  0.0/0.0 MB  --:-- left\x1b[K", 0), 0u) << shown;
@@ -719,8 +925,8 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
     EXPECT_EQ(
         p.err,
         "Verify Completed with errors\nMessage files that are missing: 1\n"
-        "Message files that differ from the export: 1\n"
-        "Files in the target that the export would not have written: 1\n"
+        "Message files that differ from the manifest: 1\n"
+        "Files in the target that the manifest does not list: 1\n"
         "out/anna/000000000000000003.MAI: its SHA-256 is " +
             platform::Sha256Hex("changed\r\n") +
             ", not the manifest's\nout/bob/000000000000000004.MAI: No such file or directory\n"
@@ -853,7 +1059,7 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
       }
       EXPECT_EQ(ReadTree(dir.path / "out"), c.tree) << what;
       const std::string log = ReadFile(dir.path / "run.log");
-      EXPECT_NE(log.rfind("\t" + std::to_string(c.inPlace) + "\n"), std::string::npos) << log;
+      EXPECT_NE(log.rfind("\t" + std::to_string(c.inPlace) + "\t0\n"), std::string::npos) << log;
     }
   }
 }

@@ -22,6 +22,8 @@ struct Faults {
   rlim_t fileSizeLimit = RLIM_INFINITY;
   // Then SIGTERM, and SIGKILL 5 s later: a run that hangs ignoring SIGTERM ends too.
   int seconds = 30;
+  // Standard output a pipe whose reader is gone, as in `plenvar ... | head -c 0`.
+  bool readerGone = false;
 };
 
 // Runs plenvar with args in folder cwd, under a timeout so that a hang fails

@@ -11,14 +11,31 @@ namespace {
 
 using plenvar::testing::TempDir;
 
-TEST(FoldersTest, OneHolderOfAFolderLockAtATime) {
+// One writer, or any number of readers; whoever is refused learns which.
+TEST(FoldersTest, OneWriterOrManyReadersOfAFolderLock) {
   TempDir dir;
-  auto first = std::make_unique<FolderLock>();
-  ASSERT_TRUE(LockFolder(dir.path.string(), first.get()));
-  FolderLock second;
-  EXPECT_FALSE(LockFolder(dir.path.string(), &second));
-  first.reset();
-  EXPECT_TRUE(LockFolder(dir.path.string(), &second));
+  const std::string path = dir.path.string();
+  const struct {
+    bool firstShared, secondShared;
+    Lock second;
+  } cases[] = {
+      {false, false, Lock::kHeldByWriter},
+      {false, true, Lock::kHeldByWriter},
+      {true, false, Lock::kHeldByReaders},
+      {true, true, Lock::kTaken},
+  };
+  for (const auto& c : cases) {
+    auto first = std::make_unique<FolderLock>();
+    ASSERT_EQ(LockFolder(path, c.firstShared, first.get()), Lock::kTaken);
+    FolderLock second;
+    EXPECT_EQ(LockFolder(path, c.secondShared, &second), c.second)
+        << c.firstShared << c.secondShared;
+    first.reset();
+    FolderLock third;
+    if (c.second != Lock::kTaken) {
+      EXPECT_EQ(LockFolder(path, c.secondShared, &third), Lock::kTaken);
+    }
+  }
 }
 
 }  // namespace

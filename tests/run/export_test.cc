@@ -96,8 +96,10 @@ TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
 #endif
       // Made by the run, inside a folder the walk reaches later.
       {"src/zz/out", "*.*", "zz/out/"},
-      // The same folder: message files beside the mail files, as ever.
+      // The same folder: message files beside the mail files, as ever; with
+      // every name selected too, the program's own files are never selected.
       {"src", "*.msg", ""},
+      {"src", "*.*", ""},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -120,6 +122,38 @@ TEST(RunExportTest, TargetInsideTheSourceIsNotExportedAgain) {
       EXPECT_EQ(report.total, 0) << c.target << " run " << run;
       EXPECT_EQ(ReadTree(dir.path / "src"), expected) << c.target << " run " << run;
     }
+  }
+}
+
+// In the target tree the program's own files are never selected, so a rerun
+// leaves the tree the first run left; a mail file inside a target that lies
+// inside the source is not exported, and each run says so.
+TEST(RunExportTest, MailFilesInTheTargetTree) {
+  const Tree store = {{"aa/a.msg", "Received: a\r\n"}, {"src/s.msg", "Received: s\r\n"}};
+  const struct {
+    const char* target;  // under the test folder, which holds the source "src"
+    std::int64_t inside;
+  } cases[] = {
+      {"src/aa", 1},  // at a mailbox's folder: its mail file is inside the target
+      {"src", 0},     // the source itself
+      {".", 0},       // above the source: src/src/s.msg goes to src/000000000000000002.MAI
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    MakeTree(dir.path / "src", store);
+    Tree first;
+    for (int run = 1; run <= 2; ++run) {
+      EnsureFolderPath(dir.Sub(c.target));
+      ExportReport report = RunExport({dir.Sub("src"), dir.Sub(c.target), "*.*", ""});
+      EXPECT_EQ(report.counts[kInsideTarget], c.inside) << c.target << " run " << run;
+      EXPECT_EQ(report.total, c.inside) << c.target << " run " << run;
+      if (c.inside > 0 && !report.failures.empty()) {
+        EXPECT_EQ(report.failures[0].path, dir.Sub("src") + "\\aa\\a.msg");
+      }
+      if (run == 1) first = ReadTree(dir.path);
+      EXPECT_EQ(ReadTree(dir.path), first) << c.target << " run " << run;
+    }
+    EXPECT_GT(first.size(), store.size() + 2) << c.target << ": nothing exported";
   }
 }
 

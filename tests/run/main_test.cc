@@ -116,7 +116,8 @@ TEST(MainTest, HelpAndVersion) {
     EXPECT_EQ(run.notices[0].style, c.status == 0 ? kIconInformation : kIconError) << c.commandLine;
   }
   // One line per option.
-  for (const char* option : {"/S:", "/T:", "/M:", "/MT:", "/LIST", "/VERIFY", "/LOG:", "/MANIFEST:", "/SILENT"})
+  for (const char* option :
+       {"/S:", "/T:", "/M:", "/MT:", "/LIST", "/VERIFY", "/LOG:", "/MANIFEST:", "/SILENT"})
     EXPECT_NE(std::string(kHelpText).find("\n  " + std::string(option)), std::string::npos)
         << option;
   const std::string version = kVersionText;
@@ -131,7 +132,7 @@ TEST(FormatProgressTest, CountsMegabytesRateAndTimeLeft) {
     double seconds;
     const char* line;
     double fraction;  // of the bar
-    std::size_t width = 0;
+    std::size_t width = platform::kAnyWidth;
   } cases[] = {
       {{45701, 200000000},
        {1234, 12000000, 3456},
@@ -164,6 +165,8 @@ TEST(FormatProgressTest, CountsMegabytesRateAndTimeLeft) {
        0.06,
        50},
       {{45701, 200000000}, {1234, 12000000, 3456}, 2.0, "1,234/45,7", 0.06, 10},
+      {{45701, 200000000}, {1234, 12000000, 3456}, 2.0, "1", 0.06, 1},
+      {{45701, 200000000}, {1234, 12000000, 3456}, 2.0, "", 0.06, 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FormatProgress(c.total, c.done, c.seconds, c.width), c.line) << c.line;
@@ -301,7 +304,7 @@ TEST(MainTest, VerifyFindsWhatDiffersFromTheExport) {
         continue;
       }
       const std::string named = platform::DisplayPath(Arg((dir.path / "out" / c.path).string()));
-      EXPECT_NE(text.find(std::string("\r\n") + kFailureText[c.kind].label +
+      EXPECT_NE(text.find(std::string("\r\n") + LabelOf(c.kind, RunKind::kVerify) +
                           std::to_string(c.found) + "\r\n"),
                 std::string::npos)
           << what << ": " << text;

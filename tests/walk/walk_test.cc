@@ -22,6 +22,18 @@ TEST(MatchesMaskTest, CoreAnywhereIgnoringCase) {
   }
 }
 
+TEST(IsOwnOutputNameTest, MessageAndTemporaryShapesOnly) {
+  const std::pair<const char*, bool> cases[] = {
+      {"000000000000000001.MAI", true},       {"000000000000000000.mai", true},
+      {"000000000000000007-3.MAI.tmp", true}, {"000000000000000007.MAI.TMP", true},
+      {"000000000000000007-3.MAI", false},    {"000000000000000007-.MAI.tmp", false},
+      {"00000000000000001.MAI", false},       {"0000000000000000001.MAI", false},
+      {"00000000000000000x.MAI", false},      {"000000000000000001.MAIL", false},
+      {"000000000000000001.MAI.tmpx", false}, {"inbox.msg", false},
+  };
+  for (const auto& [name, own] : cases) EXPECT_EQ(IsOwnOutputName(name), own) << name;
+}
+
 TEST(TargetFolderOfTest, MirrorsTheRelativePart) {
   struct Case {
     const char* source;

@@ -216,11 +216,12 @@ bool ForeignFileAt(const std::string& path, std::string_view signature) {
   return foreign;
 }
 
-bool StillAtItsPath(const OutputFile& file) {
+bool StillAtItsPath(const OutputFile& file, bool* removed) {
   struct stat open, named;
-  return ::fstat(static_cast<int>(file.handle), &open) == 0 && open.st_nlink > 0 &&
-         ::stat(NativePath(file.path).c_str(), &named) == 0 && named.st_dev == open.st_dev &&
-         named.st_ino == open.st_ino;
+  const bool opened = ::fstat(static_cast<int>(file.handle), &open) == 0;
+  if (removed != nullptr) *removed = !opened || open.st_nlink == 0;
+  return opened && open.st_nlink > 0 && ::stat(NativePath(file.path).c_str(), &named) == 0 &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
 void Append(OutputFile& file, std::string_view data) {

@@ -70,21 +70,37 @@ Folder OpenFolder(const std::string& path) {
 
 // flock rather than a lock file: nothing is left in the target, and the
 // kernel drops the lock with the process however it ends.
-bool LockFolder(const std::string& path, FolderLock* lock) {
-  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw SystemError(path, errno);
+namespace {
+
+// 0, or the error of flock without waiting.
+int TryFlock(int fd, int operation) {
   int result;
   do {
-    result = ::flock(fd, LOCK_EX | LOCK_NB);
+    result = ::flock(fd, operation | LOCK_NB);
   } while (result != 0 && errno == EINTR);
-  if (result != 0) {
-    const int error = errno;
-    ::close(fd);
-    if (error == EWOULDBLOCK) return false;
-    throw SystemError(path, error);
+  return result == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+Lock LockFolder(const std::string& path, bool shared, FolderLock* lock) {
+  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw SystemError(path, errno);
+  int error = TryFlock(fd, shared ? LOCK_SH : LOCK_EX);
+  if (error == 0) {
+    lock->handle = fd;
+    return Lock::kTaken;
   }
-  lock->handle = fd;
-  return true;
+  // A writer refused: a shared lock tells readers from a writer, and is let
+  // go at once with the descriptor.
+  Lock held = Lock::kHeldByWriter;
+  if (error == EWOULDBLOCK && !shared) {
+    error = TryFlock(fd, LOCK_SH);
+    if (error == 0) held = Lock::kHeldByReaders;
+  }
+  ::close(fd);
+  if (error != 0 && error != EWOULDBLOCK) throw SystemError(path, error);
+  return held;
 }
 
 FolderLock::~FolderLock() {

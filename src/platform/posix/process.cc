@@ -69,8 +69,9 @@ bool ProgressWanted() { return ::isatty(STDERR_FILENO) == 1; }
 
 std::size_t ProgressColumns() {
   struct winsize size = {};
+  // 0 columns is a terminal that does not tell; one column leaves no room at all.
   const std::size_t columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
-  return columns > 1 ? columns - 1 : 79;
+  return columns > 0 ? columns - 1 : 79;
 }
 
 // A terminal's line needs nothing opened: Ctrl-C is its cancel.
@@ -111,6 +112,9 @@ void CatchInterrupts(std::atomic<int>* stop) {
   // SA_RESTART: a write in progress goes on, so no file is cut short by EINTR.
   action.sa_flags = SA_RESTART;
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A reader of the notice that went away ends nothing: the write fails with
+  // EPIPE, and the run's exit status stays its own.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::string SignalName(int signal) {

@@ -320,11 +320,11 @@ bool ForeignFileAt(const std::string& path, std::string_view signature) {
   return foreign;
 }
 
-bool StillAtItsPath(const OutputFile& file) {
+bool StillAtItsPath(const OutputFile& file, bool* removed) {
   BY_HANDLE_FILE_INFORMATION open;
-  if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.handle), &open) ||
-      open.nNumberOfLinks == 0)
-    return false;
+  const bool opened = GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.handle), &open);
+  if (removed != nullptr) *removed = !opened || open.nNumberOfLinks == 0;
+  if (!opened || open.nNumberOfLinks == 0) return false;
   FolderId named;
   return EntryIdOf(file.path, &named) && named.volume == open.dwVolumeSerialNumber &&
          named.index ==

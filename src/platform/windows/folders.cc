@@ -95,22 +95,39 @@ Folder OpenFolder(const std::string& path) {
 // A named mutex rather than a lock file: nothing is left in the target, and
 // the system drops it with the process however it ends. The name comes from
 // the folder's identity, so that every path to the folder meets the same one.
-bool LockFolder(const std::string& path, FolderLock* lock) {
+// A writer holds a named mutex, each reader a handle to a named event: a
+// named object lasts while any handle to it is open, and the system closes
+// them when the process ends, however it ends. Each run makes its own object
+// first and then looks for the other kind, so of two runs that start at once
+// at least one sees the other.
+Lock LockFolder(const std::string& path, bool shared, FolderLock* lock) {
   FolderId id;
   if (!FolderIdOf(path, &id)) throw Error(path, "not a folder");
-  const std::string name =
-      "Global\\plenvar-" + std::to_string(id.volume) + "-" + std::to_string(id.index);
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(name).c_str());
+  const std::string key = std::to_string(id.volume) + "-" + std::to_string(id.index);
+  const std::wstring writer = Wide("Global\\plenvar-" + key);
+  const std::wstring readers = Wide("Global\\plenvar-read-" + key);
+  // Whether a named object exists; access denied: another user's run made it.
+  const auto exists = [](HANDLE handle) {
+    const bool there = handle != nullptr || GetLastError() == ERROR_ACCESS_DENIED;
+    if (handle != nullptr) CloseHandle(handle);
+    return there;
+  };
+  HANDLE own = shared ? CreateEventW(nullptr, TRUE, FALSE, readers.c_str())
+                      : CreateMutexW(nullptr, FALSE, writer.c_str());
   const DWORD error = GetLastError();
-  // Access denied: another user's run made it.
-  if (mutex == nullptr && error == ERROR_ACCESS_DENIED) return false;
-  if (mutex == nullptr) throw SystemError(path, error);
-  if (error == ERROR_ALREADY_EXISTS) {
-    CloseHandle(mutex);
-    return false;
+  if (own == nullptr && error != ERROR_ACCESS_DENIED) throw SystemError(path, error);
+  if (own == nullptr) return shared ? Lock::kHeldByReaders : Lock::kHeldByWriter;
+  if (!shared && error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(own);
+    return Lock::kHeldByWriter;
   }
-  lock->handle = reinterpret_cast<std::intptr_t>(mutex);
-  return true;
+  if (exists(shared ? OpenMutexW(SYNCHRONIZE, FALSE, writer.c_str())
+                    : OpenEventW(SYNCHRONIZE, FALSE, readers.c_str()))) {
+    CloseHandle(own);
+    return shared ? Lock::kHeldByWriter : Lock::kHeldByReaders;
+  }
+  lock->handle = reinterpret_cast<std::intptr_t>(own);
+  return Lock::kTaken;
 }
 
 FolderLock::~FolderLock() {

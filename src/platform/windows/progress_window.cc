@@ -185,7 +185,7 @@ DWORD WINAPI Run(void* opened) {
 
 bool ProgressWanted() { return true; }
 
-std::size_t ProgressColumns() { return 0; }
+std::size_t ProgressColumns() { return kAnyWidth; }
 
 void OpenProgress(const std::string& source, const std::string& target, std::atomic<int>* stop) {
   window = new Window;
