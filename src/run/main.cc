@@ -48,6 +48,8 @@ Notice CompletionNotice(const ExportReport& report, std::string_view run) {
     totals = "\r\nMail files: " + std::to_string(report.mailFiles) +
              "\r\nMessages: " + std::to_string(report.messages) +
              "\r\nBytes: " + std::to_string(report.bytes);
+    // To be matched against the export's log line for it.
+    if (report.manifestRead) totals += "\r\nManifest SHA-256: " + report.manifestDigest;
   } else if (report.inPlace > 0) {
     totals = "\r\nMessage files written: " + std::to_string(report.messages - report.inPlace) +
              "\r\nMessage files already in place: " + std::to_string(report.inPlace);

@@ -24,6 +24,7 @@
 #include "e2e/run_plenvar.h"
 #include "extract/extract.h"
 #include "platform/digest.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "test_util.h"
 
@@ -141,11 +142,67 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
       {{"/S:store", "/T:out", "/MANIFEST:nowhere/m"},
        "",
        "/MANIFEST:file could not be created: nowhere/m: No such file or directory\n"},
+      // The run's own files never take a message file's name in the target.
+      {{"/S:store", "/T:out", "/MANIFEST:out/000000000000000001.MAI"},
+       "",
+       "/MANIFEST:file lies inside /T:TargetDirectory under the name of a message file: "
+       "out/000000000000000001.MAI\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:out/./000000000000000001-1.MAI"},
+       "",
+       "/MANIFEST:file lies inside /T:TargetDirectory under the name of a message file: "
+       "out/./000000000000000001-1.MAI.tmp\n"},
+      {{"/S:store", "/T:out", "/LOG:out/000000000000000002-1.MAI.tmp"},
+       "",
+       "/LOG:file lies inside /T:TargetDirectory under the name of a message file: "
+       "out/000000000000000002-1.MAI.tmp\n"},
+      // Ours, exactly: a log begins with a whole run line, a manifest's final
+      // name holds whole lines.
+      {{"/S:store", "/T:out", "/LOG:results.tsv"},
+       "",
+       "/LOG:file exists and is not a log of this program: results.tsv\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:cafe.txt"},
+       "",
+       "/MANIFEST:file exists and is not a manifest of this program: cafe.txt\n"},
+      // One run per log and per manifest.
+      {{"/S:store", "/T:out", "/LOG:held.log"},
+       "",
+       "Another run of plenvar is writing /LOG:file: held.log\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:held.sha256"},
+       "",
+       "Another run of plenvar is writing /MANIFEST:file: held.sha256\n"},
+      // A check never writes over the export's manifest, and checks only
+      // against one that lists something, inside the target.
+      {{"/S:store", "/T:out", "/VERIFY", "/MANIFEST:export.sha256"},
+       "",
+       "/MANIFEST:file exists, and a verify writes a new one: name a new file: export.sha256\n"},
+      {{"/T:out", "/VERIFY", "/MANIFEST:empty.sha256"},
+       "",
+       "/MANIFEST:file lists no message file: empty.sha256\n"},
+      {{"/T:out", "/VERIFY", "/MANIFEST:nul.sha256"},
+       "",
+       "/MANIFEST:file cannot be read: nul.sha256: line 1: a path holding a NUL byte: "
+       "..\\x00x/000000000000000007.MAI\n"},
   };
   TempDir dir;
   MakeTree(dir.path / "store", kStore);
-  testing::WriteFile(dir.path / "run.log", "run\t");
+  const std::string runLine = "run\t0.9.0\texport\tstore\tout\t*.*\t2\t2026-12-09T18:33:01Z\n";
+  testing::WriteFile(dir.path / "run.log", runLine);
   testing::WriteFile(dir.path / "notes.txt", "not a manifest\n");
+  const std::string line = std::string(64, '0') + "  ..";
+  testing::WriteFile(dir.path / "results.tsv", "run\tseconds\tmemory\n1\t0.5\t100\n");
+  testing::WriteFile(dir.path / "cafe.txt", "cafe");
+  testing::WriteFile(dir.path / "export.sha256", line + "/000000000000000001.MAI\n");
+  testing::WriteFile(dir.path / "empty.sha256", "");
+  testing::WriteFile(dir.path / "nul.sha256",
+                     line + std::string(1, '\0') + "x/000000000000000007.MAI\n");
+  platform::OutputFile heldLog, heldManifest;  // as a run writing them holds them
+  const platform::OwnTest any = [](std::string_view) { return true; };
+  ASSERT_EQ(platform::CreateOrReplaceOwn(dir.Sub("held.log"), any, &heldLog),
+            platform::OwnFile::kOpened);
+  ASSERT_EQ(platform::CreateOrReplaceOwn(dir.Sub("held.sha256.tmp"), any, &heldManifest),
+            platform::OwnFile::kOpened);
+  platform::Append(heldManifest, line);
+  platform::Append(heldLog, runLine);
   std::filesystem::create_directory(dir.path / "held");
   platform::FolderLock held;  // as a run writing there holds it
   ASSERT_TRUE(platform::LockFolder(dir.Sub("held"), &held));
@@ -158,8 +215,15 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out"));
   EXPECT_FALSE(std::filesystem::exists(dir.path / "m.tmp")) << "a refused run's manifest";
-  EXPECT_EQ(ReadFile(dir.path / "run.log"), "run\t");
+  EXPECT_EQ(ReadFile(dir.path / "run.log"), runLine);
   EXPECT_EQ(ReadFile(dir.path / "notes.txt"), "not a manifest\n");
+  EXPECT_EQ(ReadFile(dir.path / "held.log"), runLine);
+  EXPECT_EQ(ReadFile(dir.path / "results.tsv"), "run\tseconds\tmemory\n1\t0.5\t100\n");
+  EXPECT_EQ(ReadFile(dir.path / "cafe.txt"), "cafe");
+  EXPECT_EQ(ReadFile(dir.path / "held.sha256.tmp"), line);
+  EXPECT_EQ(ReadFile(dir.path / "export.sha256"), line + "/000000000000000001.MAI\n");
+  platform::Close(heldLog);
+  platform::Close(heldManifest);
   EXPECT_EQ(ReadFile(dir.path / "store/anna/inbox.msg"), kStore.at("anna/inbox.msg"));
   // A dry run writes nothing there, so it takes no lock.
   EXPECT_EQ(RunPlenvar(dir, {"/S:store", "/T:held", "/LIST", "/SILENT"}).status, 0);
@@ -367,14 +431,15 @@ TEST(PlenvarTest, DryRunAndLog) {
   EXPECT_EQ(p.err, "/LOG:file could not be created: nowhere/run.log: No such file or directory\n");
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out2"));
 
-  // A message file renamed over the log takes its lines: never a success.
+  // A message file would be renamed over the log, taking its lines: refused
+  // before anything is written.
   std::filesystem::remove(dir.path / "out/anna/000000000000000003.MAI");
   p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/LOG:out/anna/000000000000000003.MAI"});
-  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.status, 2);
   EXPECT_EQ(p.err,
-            "Export Completed with errors\nLog files that could not be written: 1\n"
-            "out/anna/000000000000000003.MAI: replaced or removed during the run (its lines are "
-            "lost)\nMessage files written: 1\nMessage files already in place: 4\n");
+            "/LOG:file lies inside /T:TargetDirectory under the name of a message file: "
+            "out/anna/000000000000000003.MAI\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "out/anna/000000000000000003.MAI"));
 }
 
 // The progress line shows only on a terminal, and never with /SILENT; it is
@@ -701,8 +766,8 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
   EXPECT_EQ(p.status, 0) << p.err;
   std::size_t bytes = 0;
   for (const auto& [path, text] : kExported) bytes += text.size();
-  EXPECT_EQ(p.out,
-            "Verify Completed\nMail files: 0\nMessages: 4\nBytes: " + std::to_string(bytes) + "\n");
+  EXPECT_EQ(p.out, "Verify Completed\nMail files: 0\nMessages: 4\nBytes: " + std::to_string(bytes) +
+                       "\nManifest SHA-256: " + platform::Sha256Hex(manifest) + "\n");
   testing::WriteFile(dir.path / "out/anna/000000000000000003.MAI", "changed\r\n");
   check = CheckWithSha256sum(dir, "out", "m.sha256");
   EXPECT_EQ(check.status, 1);
@@ -728,7 +793,7 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
             "written\nMail files: 0\nMessages: 4\nBytes: " +
             std::to_string(bytes - kExported.at("anna/000000000000000003.MAI").size() -
                            kExported.at("bob/000000000000000004.MAI").size() + 9) +
-            "\n")
+            "\nManifest SHA-256: " + platform::Sha256Hex(manifest) + "\n")
         << threads;
   }
   // A stop as bob's file is opened: what was checked is reported, bob's file
