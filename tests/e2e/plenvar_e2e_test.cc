@@ -686,6 +686,20 @@ Process CheckWithSha256sum(const TempDir& dir, const std::string& target,
   return p;
 }
 
+// From the calls the fault shim recorded in "calls" (which it takes away):
+// the message files a manifest lists reach the disk before it takes its
+// name, and its name reaches the disk after.
+void ExpectDurableInOrder(const TempDir& dir, const std::string& what) {
+  const std::string calls = ReadFile(dir.path / "calls");
+  std::filesystem::remove(dir.path / "calls");
+  const std::size_t renamed = calls.find("rename m.sha256.tmp m.sha256\n");
+  ASSERT_NE(renamed, std::string::npos) << what << calls;
+  EXPECT_LT(calls.find("syncfs\n"), renamed) << what << calls;
+  EXPECT_NE(calls.find("fsync " + std::filesystem::canonical(dir.path).string() + "\n", renamed),
+            std::string::npos)
+      << what << calls;
+}
+
 // A signal stops the run: what was handed over is written, nothing temporary
 // stays, the log tells how far it got, and the same command run again
 // completes the export. A second signal kills at once; a rerun still does.
@@ -701,11 +715,14 @@ TEST(PlenvarTest, InterruptedRunsEndCleanlyAndARerunCompletesThem) {
       MakeTree(dir.path / "store", kStore);
       const std::vector<std::string> args = {
           "/S:store", "/T:out", "/M:*.msg", "/LOG:run.log", "/MANIFEST:m.sha256", threads};
+      setenv("PLENVAR_RECORD", dir.Sub("calls").c_str(), 1);
       Process p = RunPlenvar(dir, args, {fault});
+      unsetenv("PLENVAR_RECORD");
       // What a stopped run committed is listed; a killed run lists nothing.
       EXPECT_EQ(std::filesystem::exists(dir.path / "m.sha256"), fault[4] == ':') << what;
       if (fault[4] == ':') {
         EXPECT_EQ(ReadFile(dir.path / "m.sha256"), ManifestOf(sentOnly)) << what;
+        ExpectDurableInOrder(dir, what);
         EXPECT_EQ(p.status, 128 + SIGTERM) << what;
         EXPECT_EQ(p.err,
                   "Export interrupted by SIGTERM: run the same command again to complete it.\n")
@@ -722,8 +739,11 @@ TEST(PlenvarTest, InterruptedRunsEndCleanlyAndARerunCompletesThem) {
         // Written at once, the run line lets the rerun know the log as its own.
         EXPECT_EQ(ReadFile(dir.path / "run.log").rfind("run\t", 0), 0u) << what;
       }
-      p = RunPlenvar(dir, args);
+      setenv("PLENVAR_RECORD", dir.Sub("calls").c_str(), 1);
+      p = RunPlenvar(dir, args, {"record"});
+      unsetenv("PLENVAR_RECORD");
       EXPECT_EQ(p.status, 0) << what << p.err;
+      ExpectDurableInOrder(dir, what + ", rerun");
       EXPECT_EQ(ReadTree(dir.path / "out"), kExported) << what;
       EXPECT_EQ(ReadFile(dir.path / "m.sha256"), ManifestOf(kExported)) << what;
       EXPECT_FALSE(std::filesystem::exists(dir.path / "m.sha256.tmp")) << what;
@@ -835,6 +855,57 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
                 "  new\\nline/000000000000000001.MAI\n");
   check = CheckWithSha256sum(dir, "odd-out", "odd.sha256");
   EXPECT_EQ(check.status, 0) << check.out;
+}
+
+// A check from a manifest in any order (sorted, shuffled, a line twice)
+// finds every file that differs and every extra one, whatever else the
+// folder holds before it, and tells the manifest's own SHA-256 in its log.
+TEST(PlenvarTest, ACheckFromAManifestInAnyOrderFindsEverything) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  ASSERT_EQ(RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/MANIFEST:m.sha256"}).status, 0);
+  std::istringstream lines(ReadFile(dir.path / "m.sha256"));
+  std::vector<std::string> listed;
+  for (std::string line; std::getline(lines, line);) listed.push_back(line + "\n");
+  std::string shuffled = listed.front();
+  for (auto line = listed.rbegin(); line != listed.rend(); ++line) shuffled += *line;
+  testing::WriteFile(dir.path / "shuffled.sha256", shuffled);
+  for (const char* changed : {"anna/000000000000000002.MAI", "anna/000000000000000003.MAI"})
+    testing::WriteFile(dir.path / "out" / changed, "changed\r\n");
+  // Made in this order, the extra files come before and after other files
+  // in any listing order the file system keeps.
+  for (const char* name : {"000000000000000009.MAI", "0-notes.txt", "000000000000000010.MAI",
+                           "0-more.txt", "000000000000000011.MAI"})
+    testing::WriteFile(dir.path / "out/bob" / name, "x");
+  Process p = RunPlenvar(dir, {"/T:out", "/VERIFY", "/MANIFEST:shuffled.sha256", "/LOG:check.log"});
+  EXPECT_EQ(p.status, 1);
+  for (const char* count : {"differ from the export: 2\n", "would not have written: 3\n"})
+    EXPECT_NE(p.err.find(count), std::string::npos) << p.err;
+  EXPECT_NE(p.err.find("\nManifest SHA-256: " + platform::Sha256Hex(shuffled) + "\n"),
+            std::string::npos)
+      << p.err;
+  EXPECT_NE(ReadFile(dir.path / "check.log")
+                .find("\nmanifest\tshuffled.sha256\t" + platform::Sha256Hex(shuffled) + "\n"),
+            std::string::npos);
+}
+
+// A manifest of gigabytes without a line break is refused at once, in
+// little memory.
+TEST(PlenvarTest, AManifestWithoutLineBreaksIsRefusedInBoundedMemory) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path / "out");
+  {
+    std::ofstream big(dir.path / "big.sha256");
+    big << std::string(64, 'a') << "  x";
+  }
+  std::filesystem::resize_file(dir.path / "big.sha256", std::uintmax_t{1} << 30);  // sparse
+  Process p =
+      RunPlenvar(dir, {"/T:out", "/VERIFY", "/MANIFEST:big.sha256"}, {"", RLIM_INFINITY, 10});
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.err,
+            "/MANIFEST:file cannot be read: big.sha256: line 1: longer than any line of a "
+            "manifest\n");
+  EXPECT_LT(p.peakKb, 64 << 10);
 }
 
 // A rerun finishes the job: a message file already in place with exactly its
