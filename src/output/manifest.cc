@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "output/message_names.h"
 #include "platform/folders.h"
 
@@ -43,7 +44,7 @@ namespace {
 // A Windows device name ("CON", "com1.txt"): opened, it is the device.
 bool IsDeviceName(std::string_view part) {
   std::string stem(part.substr(0, part.find('.')));
-  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  std::transform(stem.begin(), stem.end(), stem.begin(), AsciiUpper);
   if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
       stem == "CONOUT$")
     return true;

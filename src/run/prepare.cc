@@ -153,9 +153,9 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
   const bool writesManifest = options.manifestWanted && !options.ManifestOnly();
   if (writesManifest) {
     for (const std::string& path : {options.manifest, options.manifest + ".tmp"}) {
-      if (std::optional<Notice> refusal =
-              CollidesWithTarget(path, options.target, "/MANIFEST:file"))
-        return refusal;
+      std::optional<Notice> refusal = CollidesWithTarget(path, options.target, "/MANIFEST:file");
+      // cppcheck-suppress useStlAlgorithm ; the refusal names the path found
+      if (refusal) return refusal;
     }
   }
   if (options.logWanted) {
