@@ -201,10 +201,8 @@ bool HoldsManifest(const std::string& path, bool cutShort) {
 
 Manifest::~Manifest() {
   // Not closed: the run did not get to its end, and leaves no manifest.
-  if (file_.handle >= 0) {
-    platform::Close(file_);
-    platform::RemoveFile(temporary_);
-  }
+  // Removed while held: another run cannot take the file meanwhile.
+  if (file_.handle >= 0) platform::RemoveAndClose(file_);
 }
 
 platform::OwnFile Manifest::Open(const std::string& path, const std::string& targetRoot) {
@@ -246,11 +244,14 @@ void Manifest::Write() {
 
 void Manifest::Close(ExportReport& report) {
   Write();
+  bool renaming = false;
   if (error_.empty()) {
     try {
       platform::FlushToDisk(file_);
       // Held through the rename: another run cannot take the file meanwhile.
+      renaming = true;
       platform::RenameAndClose(file_, path_);
+      renaming = false;
       const std::size_t slash = path_.rfind('\\');
       platform::FlushFolder(slash == std::string::npos ? "."
                                                        : path_.substr(0, slash + (slash == 0)));
@@ -258,12 +259,13 @@ void Manifest::Close(ExportReport& report) {
       error_ = e.reason;
     }
   }
-  platform::Close(file_);
+  // Not renamed into place: no manifest is left.
+  if (file_.handle >= 0) platform::RemoveAndClose(file_);
+  if (renaming) platform::RemoveFile(temporary_);
   if (error_.empty()) {
     report.manifest = path_;
     report.manifestDigest = digest_.Hex();
   } else {
-    platform::RemoveFile(temporary_);
     report.Fail({kManifestFailed, path_, error_});
   }
 }

@@ -80,6 +80,8 @@ bool ForeignFileAt(const std::string& path, OwnTest ours);
 // (POSIX: while still held; Windows: just after, since a file open without
 // delete sharing cannot be renamed). Throws Error.
 void RenameAndClose(OutputFile& file, const std::string& to);
+// Removes the open `file` and closes it, the same way round; quiet.
+void RemoveAndClose(OutputFile& file);
 // False once `file` is no longer the file at its path: removed, or another
 // file renamed over it.
 bool StillAtItsPath(const OutputFile& file);

@@ -249,6 +249,11 @@ bool ForeignFileAt(const std::string& path, OwnTest ours) {
   return foreign;
 }
 
+void RemoveAndClose(OutputFile& file) {
+  ::unlink(NativePath(file.path).c_str());
+  Close(file);
+}
+
 void RenameAndClose(OutputFile& file, const std::string& to) {
   const int failed =
       ::rename(NativePath(file.path).c_str(), NativePath(to).c_str()) == 0 ? 0 : errno;

@@ -328,6 +328,11 @@ bool ForeignFileAt(const std::string& path, OwnTest ours) {
   return foreign;
 }
 
+void RemoveAndClose(OutputFile& file) {
+  Close(file);
+  DeleteFileW(SystemPath(file.path).c_str());
+}
+
 void RenameAndClose(OutputFile& file, const std::string& to) {
   Close(file);
   if (!MoveFileExW(SystemPath(file.path).c_str(), SystemPath(to).c_str(),
