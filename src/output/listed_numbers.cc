@@ -1,6 +1,7 @@
 #include "output/listed_numbers.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "output/message_names.h"
 #include "platform/folders.h"
@@ -21,7 +22,18 @@ void ListedNumbers::Add(const std::string& folder, std::int64_t number) {
   }
 }
 
-void ListedNumbers::ReportExtras(ExportReport& report, const std::atomic<int>* stop) const {
+namespace {
+
+// Whether `number` lies in one of `ranges`, sorted by their starts.
+bool Listed(const std::vector<std::pair<std::int64_t, std::int64_t>>& ranges, std::int64_t number) {
+  auto after = std::upper_bound(ranges.begin(), ranges.end(), number,
+                                [](std::int64_t n, const auto& range) { return n < range.first; });
+  return after != ranges.begin() && number <= std::prev(after)->second;
+}
+
+}  // namespace
+
+void ListedNumbers::ReportExtras(ExportReport& report, const std::atomic<int>* stop) {
   for (const std::string& folder : order_) {
     if (stop != nullptr && stop->load() != 0) return;
     platform::Folder listing;
@@ -30,15 +42,23 @@ void ListedNumbers::ReportExtras(ExportReport& report, const std::atomic<int>* s
     } catch (const Error&) {
       continue;  // its message files were all reported missing
     }
-    const Ranges& ranges = numbers_.at(folder);
+    Ranges& ranges = numbers_.at(folder);
+    std::sort(ranges.begin(), ranges.end());
+    // Merged, so that a number listed twice leaves no run inside another.
+    std::size_t kept = 0;
+    for (std::size_t i = 1; i < ranges.size(); ++i) {
+      if (ranges[i].first <= ranges[kept].second + 1) {
+        ranges[kept].second = std::max(ranges[kept].second, ranges[i].second);
+      } else {
+        ranges[++kept] = ranges[i];
+      }
+    }
+    if (!ranges.empty()) ranges.resize(kept + 1);
     for (const platform::Entry& file : listing.files) {
       std::int64_t number = 0;
       const NameKind kind = KindOfName(file.name, &number);
       if (kind == NameKind::kOther) continue;
-      const bool expected = kind == NameKind::kMessageFile &&
-                            std::any_of(ranges.begin(), ranges.end(), [number](const auto& range) {
-                              return range.first <= number && number <= range.second;
-                            });
+      const bool expected = kind == NameKind::kMessageFile && Listed(ranges, number);
       if (!expected)
         report.Fail({kExtraFile, file.path,
                      kind == NameKind::kTemporary

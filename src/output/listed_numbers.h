@@ -1,6 +1,8 @@
 // The message files a run expects in each target folder, as runs of
 // consecutive numbers (an export's are), so that a million of them take a
-// few entries; and what else lies there.
+// few entries; and what else lies there. In any order: the runs of a folder
+// are sorted once and each file found is looked up in log time, so a
+// shuffled manifest costs what the export's order costs.
 #ifndef PLENVAR_OUTPUT_LISTED_NUMBERS_H_
 #define PLENVAR_OUTPUT_LISTED_NUMBERS_H_
 
@@ -21,7 +23,7 @@ class ListedNumbers {
   // Message files and leftovers in those folders that were not added, as
   // extra files; any other file there is not the export's business. Ends
   // early once *stop is set, if given.
-  void ReportExtras(ExportReport& report, const std::atomic<int>* stop = nullptr) const;
+  void ReportExtras(ExportReport& report, const std::atomic<int>* stop = nullptr);
 
  private:
   using Ranges = std::vector<std::pair<std::int64_t, std::int64_t>>;

@@ -1,9 +1,13 @@
 #include "output/manifest.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
+#include <vector>
 
+#include "base/text.h"
 #include "output/message_names.h"
+#include "platform/folders.h"
 
 namespace plenvar {
 
@@ -12,6 +16,7 @@ namespace {
 // Lines are written in pieces of this size: a manifest of a million messages
 // is never whole in memory.
 constexpr std::size_t kWriteEvery = 64 << 10;
+constexpr std::size_t kReadBlock = 128 << 10;
 
 bool IsLowerHex(std::string_view text) {
   return text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
@@ -34,8 +39,60 @@ std::string ManifestLine(std::string_view digest, std::string_view path) {
   return (escapes ? "\\" : "") + std::string(digest) + "  " + escaped + "\n";
 }
 
+namespace {
+
+// A Windows device name ("CON", "com1.txt"): opened, it is the device.
+bool IsDeviceName(std::string_view part) {
+  std::string stem(part.substr(0, part.find('.')));
+  std::transform(stem.begin(), stem.end(), stem.begin(), AsciiUpper);
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
+      stem == "CONOUT$")
+    return true;
+  return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+         stem[3] >= '1' && stem[3] <= '9';
+}
+
+}  // namespace
+
+bool PathInsideTarget(std::string_view path, bool windowsNames, std::string* why) {
+  // A NUL ends the path where the system reads it: what follows is never
+  // what was checked.
+  if (path.find('\0') != std::string_view::npos) {
+    *why = "a path holding a NUL byte";
+    return false;
+  }
+  if (path.size() > platform::kLongestPath) {
+    *why = "a path longer than any this system opens";
+    return false;
+  }
+  for (std::size_t start = 0, end = 0; end != std::string_view::npos; start = end + 1) {
+    end = path.find('/', start);
+    const std::string_view part = path.substr(start, end - start);
+    if (part.empty() || part == "." || part == ".." || part.find('\\') != part.npos) {
+      *why = "not a path inside the target";
+      return false;
+    }
+    if (!windowsNames) continue;
+    const bool reserved = std::any_of(part.begin(), part.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr;
+    });
+    // "x." and "x " are opened as "x"; a ":" makes a drive or a stream.
+    if (reserved || part.back() == '.' || part.back() == ' ' || IsDeviceName(part)) {
+      *why = "a name Windows cannot hold";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::size_t LongestManifestLine() { return 1 + 64 + 2 + 2 * platform::kLongestPath + 1; }
+
 bool ParseManifestLine(std::string_view line, std::string* digest, std::string* path,
                        std::string* why) {
+  if (line.size() > LongestManifestLine()) {
+    *why = "longer than any line of a manifest";
+    return false;
+  }
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // written on Windows
   const bool escaped = !line.empty() && line.front() == '\\';
   if (escaped) line.remove_prefix(1);
@@ -60,57 +117,101 @@ bool ParseManifestLine(std::string_view line, std::string* digest, std::string* 
   }
   // Only paths inside the target: a manifest is read, and never trusted to
   // lead elsewhere.
-  std::size_t start = 0;
-  for (std::size_t end = 0; end != std::string::npos; start = end + 1) {
-    end = path->find('/', start);
-    const std::string_view part = std::string_view(*path).substr(start, end - start);
-    if (part.empty() || part == "." || part == ".." || part.find('\\') != part.npos ||
-        (start == 0 && part.back() == ':')) {
-      *why = "not a path inside the target: " + *path;
-      return false;
-    }
+  if (!PathInsideTarget(*path, platform::kWindowsNames, why)) {
+    *why += ": " + *path;
+    return false;
   }
   return true;
 }
 
-bool HoldsManifest(const std::string& path) {
+void ForEachManifestLine(const std::string& path,
+                         const std::function<bool(std::string_view, std::int64_t, LineEnd)>& line,
+                         platform::Sha256* digest) {
+  const std::size_t longest = LongestManifestLine();
   platform::InputFile file;
+  platform::OpenForReading(path, &file);
+  std::vector<char> block(kReadBlock);
   try {
-    platform::OpenForReading(path, &file);
-  } catch (const Error&) {
-    return false;
-  }
-  char start[68];
-  std::size_t got = 0;
-  try {
-    for (std::size_t n = 1; n > 0 && got < sizeof start; got += n)
-      n = platform::ReadBlock(file, start + got, sizeof start - got);
-  } catch (const Error&) {
-    got = 1;  // unreadable: not known to be ours
+    std::string partial;
+    std::int64_t number = 0;
+    bool going = true, skipping = false;  // the rest of a line too long is skipped
+    for (std::size_t got;
+         going && (got = platform::ReadBlock(file, block.data(), block.size())) > 0;) {
+      std::string_view text(block.data(), got);
+      if (digest != nullptr) digest->Add(text);
+      while (going && !text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view piece = text.substr(0, end);
+        if (!skipping) partial.append(piece.substr(0, longest + 1 - partial.size()));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (end != std::string_view::npos && skipping) {
+          skipping = false;
+        } else if (end != std::string_view::npos) {
+          going = line(partial, ++number, LineEnd::kFeed);
+          partial.clear();
+        } else if (!skipping && partial.size() > longest) {
+          going = line(partial, ++number, LineEnd::kTooLong);
+          partial.clear();
+          skipping = true;
+        }
+      }
+    }
+    if (going && !skipping && !partial.empty()) line(partial, ++number, LineEnd::kEndOfFile);
+  } catch (...) {
+    platform::Close(file);
+    throw;
   }
   platform::Close(file);
-  // As far as it goes, the start of a line: a killed run's may end anywhere.
-  std::string_view line(start, got);
-  if (!line.empty() && line.front() == '\\') line.remove_prefix(1);
-  if (!IsLowerHex(line.substr(0, 64))) return false;
-  const std::string_view gap = line.size() > 64 ? line.substr(64, 2) : std::string_view();
-  return std::string_view("  ").substr(0, gap.size()) == gap;
+}
+
+std::int64_t FirstBadManifestLine(const std::string& manifest, std::string* why,
+                                  std::int64_t* lines) {
+  std::int64_t bad = 0;
+  *lines = 0;
+  std::string digest, path;
+  ForEachManifestLine(manifest, [&](std::string_view line, std::int64_t number, LineEnd) {
+    if (!ParseManifestLine(line, &digest, &path, why)) bad = number;
+    *lines = number;
+    return bad == 0;
+  });
+  return bad;
+}
+
+bool HoldsManifest(const std::string& path, bool cutShort) {
+  bool ours = true;
+  std::string digest, listed, why;
+  try {
+    ForEachManifestLine(path, [&](std::string_view line, std::int64_t, LineEnd end) {
+      if (end == LineEnd::kEndOfFile && cutShort) {
+        // As far as it goes, the start of a line: a killed run's may end anywhere.
+        if (!line.empty() && line.front() == '\\') line.remove_prefix(1);
+        const std::string_view gap = line.size() > 64 ? line.substr(64, 2) : std::string_view();
+        ours =
+            IsLowerHex(line.substr(0, 64)) && std::string_view("  ").substr(0, gap.size()) == gap;
+      } else {
+        ours = end == LineEnd::kFeed && ParseManifestLine(line, &digest, &listed, &why);
+      }
+      return ours;
+    });
+  } catch (const Error&) {
+    return false;  // no file, or unreadable: not known to be ours
+  }
+  return ours;
 }
 
 Manifest::~Manifest() {
   // Not closed: the run did not get to its end, and leaves no manifest.
-  if (file_.handle >= 0) {
-    platform::Close(file_);
-    platform::RemoveFile(temporary_);
-  }
+  // Removed while held: another run cannot take the file meanwhile.
+  if (file_.handle >= 0) platform::RemoveAndClose(file_);
 }
 
-void Manifest::Open(const std::string& path, const std::string& targetRoot) {
+platform::OwnFile Manifest::Open(const std::string& path, const std::string& targetRoot) {
   path_ = path;
   temporary_ = path + ".tmp";
   root_ = targetRoot;
   // A file that is not ours was refused before: this one may be emptied.
-  platform::CreateOrReplaceOwn(temporary_, "", &file_);
+  return platform::CreateOrReplaceOwn(
+      temporary_, [](std::string_view) { return true; }, &file_);
 }
 
 void Manifest::Begin() { platform::RemoveFile(path_); }
@@ -143,21 +244,28 @@ void Manifest::Write() {
 
 void Manifest::Close(ExportReport& report) {
   Write();
+  bool renaming = false;
   if (error_.empty()) {
     try {
       platform::FlushToDisk(file_);
-      platform::Close(file_);
-      platform::RenameReplacing(temporary_, path_);
+      // Held through the rename: another run cannot take the file meanwhile.
+      renaming = true;
+      platform::RenameAndClose(file_, path_);
+      renaming = false;
+      const std::size_t slash = path_.rfind('\\');
+      platform::FlushFolder(slash == std::string::npos ? "."
+                                                       : path_.substr(0, slash + (slash == 0)));
     } catch (const Error& e) {
       error_ = e.reason;
     }
   }
-  platform::Close(file_);
+  // Not renamed into place: no manifest is left.
+  if (file_.handle >= 0) platform::RemoveAndClose(file_);
+  if (renaming) platform::RemoveFile(temporary_);
   if (error_.empty()) {
     report.manifest = path_;
     report.manifestDigest = digest_.Hex();
   } else {
-    platform::RemoveFile(temporary_);
     report.Fail({kManifestFailed, path_, error_});
   }
 }

@@ -7,6 +7,7 @@
 #define PLENVAR_OUTPUT_MANIFEST_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,18 +22,43 @@ namespace plenvar {
 // return has them written as "\\", "\n" and "\r", and the line starts with "\".
 std::string ManifestLine(std::string_view digest, std::string_view path);
 
-// Whether the file at `path` could be a manifest (or a part of one a killed
-// run left): empty, or beginning as ManifestLine's lines do. False for no file.
-bool HoldsManifest(const std::string& path);
+// Whether the file at `path` is a manifest: empty, or whole lines that
+// ParseManifestLine reads; with `cutShort`, its last line may also be the
+// start of one, as a killed run leaves its temporary file. False for no file.
+bool HoldsManifest(const std::string& path, bool cutShort);
+
+// Whether `path` (parts separated by "/", as a manifest lists them) names a
+// file inside the folder it is read from, by construction: no absolute
+// path, no empty part, ".", "..", "\" or NUL, and, where names follow
+// Windows rules, no drive, reserved character, device name or part that
+// Windows would trim. Else false, with why. One rule for both systems.
+bool PathInsideTarget(std::string_view path, bool windowsNames, std::string* why);
+
+// The longest line a manifest may hold: the digest and the longest path
+// the system opens, every byte of it escaped.
+std::size_t LongestManifestLine();
 
 // A manifest's line read back: its digest and its path (with "/"),
 // unescaped. False, with why, when it is not a line of a manifest, or its
-// path would lead out of the target (absolute, "..", a drive).
+// path is not PathInsideTarget on this system.
 bool ParseManifestLine(std::string_view line, std::string* digest, std::string* path,
                        std::string* why);
+
+// How a line handed over by ForEachManifestLine ended.
+enum class LineEnd { kFeed, kEndOfFile, kTooLong };
+// Calls `line` with each line of the file at `path`, without its line feed,
+// its number from 1 and how it ended, until it returns false, reading a
+// block at a time: a line longer than LongestManifestLine is handed over cut
+// there, as kTooLong, and the rest of it is skipped, so memory stays
+// bounded whatever the file. Every byte read is added to `digest`, if
+// given. Throws Error.
+void ForEachManifestLine(const std::string& path,
+                         const std::function<bool(std::string_view, std::int64_t, LineEnd)>& line,
+                         platform::Sha256* digest = nullptr);
 // The number (from 1) of the first line of the manifest at `path` that
-// cannot be read, and why; 0 when all can. Throws Error.
-std::int64_t FirstBadManifestLine(const std::string& path, std::string* why);
+// cannot be read, and why; 0 when all can. `lines` gets how many it has.
+// Throws Error.
+std::int64_t FirstBadManifestLine(const std::string& path, std::string* why, std::int64_t* lines);
 // Hashes every file the manifest at `path` lists under `target` again, with
 // `threads` threads, and reports, in the manifest's order, each that is
 // missing or differs, then each message file in a listed folder that it does
@@ -47,16 +73,19 @@ class Manifest {
   Manifest& operator=(const Manifest&) = delete;
   ~Manifest();
   // Creates the temporary file beside `path`, replacing one a killed run
-  // left. Throws Error.
-  void Open(const std::string& path, const std::string& targetRoot);
+  // left, and holds it until Close: kHeld when another run holds it, which
+  // is left as it is. Throws Error.
+  platform::OwnFile Open(const std::string& path, const std::string& targetRoot);
   // As the run begins: removes an earlier manifest at the path, so that a
   // run killed from here on leaves none.
   void Begin();
   // The message file `number` in `folder` (a folder of the target), with the
   // digest of its text. In number order.
   void Add(const std::string& folder, std::int64_t number, const std::string& digest);
-  // Writes what is pending, puts it on stable storage and renames it into
-  // place; its own digest goes to the report. A failure is the report's.
+  // Writes what is pending, puts it on stable storage, renames it into
+  // place and flushes its folder; its own digest goes to the report. A
+  // failure is the report's. The message files it lists must be on stable
+  // storage first.
   void Close(ExportReport& report);
 
  private:

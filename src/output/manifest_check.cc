@@ -19,35 +19,6 @@ namespace {
 
 constexpr std::size_t kBlock = 128 << 10;
 
-// Calls `line` with each line of the manifest at `path` and its number, from
-// 1, until it returns false; reads it a block at a time. Throws Error.
-template <typename Line>
-void ForEachLine(const std::string& path, Line line) {
-  platform::InputFile file;
-  platform::OpenForReading(path, &file);
-  std::vector<char> block(kBlock);
-  try {
-    std::string partial;
-    std::int64_t number = 0;
-    bool going = true;
-    for (std::size_t got; going && (got = platform::ReadBlock(file, block.data(), kBlock)) > 0;) {
-      std::string_view text(block.data(), got);
-      for (std::size_t end; going && (end = text.find('\n')) != std::string_view::npos;) {
-        partial.append(text.substr(0, end));
-        going = line(partial, ++number);
-        partial.clear();
-        text.remove_prefix(end + 1);
-      }
-      partial.append(text);
-    }
-    if (going && !partial.empty()) line(partial, ++number);
-  } catch (...) {
-    platform::Close(file);
-    throw;
-  }
-  platform::Close(file);
-}
-
 // The SHA-256 of the file at `path`, read a block at a time; empty when a
 // stop came first. Throws Error.
 std::string DigestOfFile(const std::string& path, std::vector<char>& block, std::uint64_t* size,
@@ -74,16 +45,6 @@ std::string DigestOfFile(const std::string& path, std::vector<char>& block, std:
 }
 
 }  // namespace
-
-std::int64_t FirstBadManifestLine(const std::string& manifest, std::string* why) {
-  std::int64_t bad = 0;
-  std::string digest, path;
-  ForEachLine(manifest, [&](std::string_view line, std::int64_t number) {
-    if (!ParseManifestLine(line, &digest, &path, why)) bad = number;
-    return bad == 0;
-  });
-  return bad;
-}
 
 void CheckManifest(const std::string& manifest, const std::string& target, int threads,
                    ExportReport& report, RunControl& control) {
@@ -149,7 +110,7 @@ void CheckManifest(const std::string& manifest, const std::string& target, int t
     batch.clear();
   };
   std::string digest, relative, why;
-  const auto take = [&](std::string_view line, std::int64_t) {
+  const auto take = [&](std::string_view line, std::int64_t, LineEnd) {
     if (control.stop.load() != 0) return false;
     if (!ParseManifestLine(line, &digest, &relative, &why)) return true;  // refused before the run
     Item item;
@@ -165,13 +126,19 @@ void CheckManifest(const std::string& manifest, const std::string& target, int t
     if (batch.size() == kBatch) run();
     return true;
   };
+  platform::Sha256 own;  // the manifest's own digest, to match the export's log line
   try {
-    ForEachLine(manifest, take);
+    ForEachManifestLine(manifest, take, &own);
   } catch (const Error&) {
     run();  // what was read of the manifest is checked; no extra file is looked for
     throw;
   }
   run();
+  if (control.stop.load() == 0) {
+    report.manifest = manifest;
+    report.manifestDigest = own.Hex();
+    report.manifestRead = true;
+  }
   // Not after a stop: what it did not reach is not extra.
   if (control.stop.load() == 0) listed.ReportExtras(report, &control.stop);
 }

@@ -119,11 +119,12 @@ class WriteJob : public Job {
 
   // Only once every message file has its final name: a flush before the last
   // renames would leave them off the disk. A stopped run is run again, which
-  // writes it all anew: no flush to wait for.
+  // writes it all anew: no flush to wait for, unless a manifest is to list
+  // what it left, which must be on the disk before the manifest is.
   void Finish(Tally& tally, bool stopped) override {
     for (auto made = undone_.rbegin(); made != undone_.rend(); ++made)
       RemoveMadeFolders(made->first, made->second);
-    if (!stopped) folders_.Flush(tally.Report());
+    if (!stopped || manifest_ != nullptr) folders_.Flush(tally.Report());
     // A stopped run's too: it lists what the run left.
     if (manifest_ != nullptr) manifest_->Close(tally.Report());
   }

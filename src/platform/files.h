@@ -61,14 +61,27 @@ struct OutputFile {
   std::intptr_t handle = -1;
   std::string path;
 };
-// Creates `path`, or empties a file there whose text begins with `signature`,
-// in one step: no other file can take the name between the check and the
-// creation. Returns false, leaving an existing file of any other text as it
-// is, and opening nothing.
-bool CreateOrReplaceOwn(const std::string& path, std::string_view signature, OutputFile* file);
-// Whether a file exists at `path` whose text does not begin with `signature`:
-// what CreateOrReplaceOwn would refuse, asked without creating anything.
-bool ForeignFileAt(const std::string& path, std::string_view signature);
+// What CreateOrReplaceOwn found: the file is open (made, or one of ours
+// emptied); another file is at the path; another run holds the file.
+enum class OwnFile { kOpened, kForeign, kHeld };
+// How far a file is read to tell whether it is one of ours.
+constexpr std::size_t kOwnHead = std::size_t{64} << 10;
+// Whether a file's first bytes (up to kOwnHead of them) are one of ours.
+using OwnTest = bool (*)(std::string_view head);
+// Creates `path`, or empties a regular file there whose first bytes pass
+// `ours`, in one step: no other file can take the name between the check and
+// the creation. The file is held exclusively (as the target is) until it is
+// closed: a file another run holds is left as it is, as any other file is.
+OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file);
+// Whether a file exists at `path` that `ours` does not pass: what
+// CreateOrReplaceOwn would refuse, asked without creating anything.
+bool ForeignFileAt(const std::string& path, OwnTest ours);
+// Renames the open `file` to `to`, replacing a file there, and closes it
+// (POSIX: while still held; Windows: just after, since a file open without
+// delete sharing cannot be renamed). Throws Error.
+void RenameAndClose(OutputFile& file, const std::string& to);
+// Removes the open `file` and closes it, the same way round; quiet.
+void RemoveAndClose(OutputFile& file);
 // False once `file` is no longer the file at its path: moved away, removed,
 // or another file renamed over it; *removed then tells whether the file has
 // no name left at all (its lines are lost) rather than one elsewhere.

@@ -50,6 +50,13 @@ Folder OpenFolder(const std::string& path);
 // also "C:\", "\\server\share\" and "\\?\" forms of them.
 std::size_t RootLength(std::string_view path);
 
+// How this system names files: Windows has drives, reserved characters
+// ("<>:\"|?*" and controls) and device names, and trims a name's trailing
+// dots and spaces; POSIX forbids only NUL. And the longest path it opens, in
+// the program's bytes (Windows: 32,767 UTF-16 units, up to 3 bytes each).
+extern const bool kWindowsNames;
+extern const std::size_t kLongestPath;
+
 // Makes one folder level; fails when it exists or its parent is missing.
 void MakeFolder(const std::string& path);
 // Removes an empty folder; false when it cannot (not empty, not there).
@@ -64,6 +71,8 @@ bool EntryIdOf(const std::string& path, FolderId* id);
 // Puts every file and folder written on the file system that holds `folder`
 // on stable storage, before the run may say it is done.
 void FlushFileSystem(const std::string& folder);
+// Puts the entries of `folder` (a rename into it) on stable storage.
+void FlushFolder(const std::string& folder);
 
 // A lock on a folder that one process at a time may hold, released when it
 // ends however it ends, and that leaves no file behind.

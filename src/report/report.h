@@ -89,6 +89,7 @@ struct ExportReport {
   RunLog* log = nullptr;  // every failure and mail file goes there too
   // The manifest renamed into place, and its own SHA-256; empty when none.
   std::string manifest, manifestDigest;
+  bool manifestRead = false;  // the one a check was made from, not one written
 
   void Fail(Failure failure);
   // One mail file done: `messages` message files numbered from `first`.

@@ -17,12 +17,35 @@ constexpr std::chrono::milliseconds kFlushEvery{500};
 
 }  // namespace
 
-const char kLogSignature[] = "run\t";
+bool StartsAsLog(std::string_view head) {
+  const std::size_t end = head.find('\n');
+  if (end == std::string_view::npos) return false;
+  std::string_view fields[9];
+  std::size_t count = 0;
+  for (std::string_view line = head.substr(0, end); count < 9;) {
+    const std::size_t tab = line.find('\t');
+    fields[count++] = line.substr(0, tab);
+    if (tab == std::string_view::npos) break;
+    line.remove_prefix(tab + 1);
+  }
+  const auto digits = [](std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  // "2026-12-09T18:33:01Z"
+  const std::string_view time = fields[7];
+  bool timed = time.size() == 20 && time[4] == '-' && time[7] == '-' && time[10] == 'T' &&
+               time[13] == ':' && time[16] == ':' && time[19] == 'Z';
+  for (const std::size_t at : {0, 5, 8, 11, 14, 17})
+    timed = timed && digits(time.substr(at, at == 0 ? 4 : 2));
+  return count == 8 && fields[0] == "run" && !fields[1].empty() &&
+         (fields[2] == "export" || fields[2] == "list" || fields[2] == "verify") &&
+         digits(fields[6]) && timed;
+}
 
-bool OpenRunLog(const std::string& path, RunLog* log) {
-  if (!platform::CreateOrReplaceOwn(path, kLogSignature, &log->file)) return false;
+platform::OwnFile OpenRunLog(const std::string& path, RunLog* log) {
+  const platform::OwnFile opened = platform::CreateOrReplaceOwn(path, StartsAsLog, &log->file);
   log->started = log->flushed = std::chrono::steady_clock::now();
-  return true;
+  return opened;
 }
 
 void LogRun(RunLog& log, std::string_view version, std::string_view mode, const std::string& source,

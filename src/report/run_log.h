@@ -31,12 +31,15 @@ struct RunLog {
   ~RunLog() { platform::Close(file); }
 };
 
-// What every log begins with: the first field of its `run` line.
-extern const char kLogSignature[];
+// Whether `head`, the start of a file, begins with a whole `run` line as
+// LogRun writes it: eight fields, the kind one of this program's, the
+// writers a number, the time as LogRun writes it. What counts as a log.
+bool StartsAsLog(std::string_view head);
 
-// Creates the log, or replaces an earlier log of this program; false, with
-// nothing opened, when another file is at `path`. Failures throw Error.
-bool OpenRunLog(const std::string& path, RunLog* log);
+// Creates the log, or replaces an earlier log of this program, and holds it
+// for the run: kForeign or kHeld, with nothing opened, when another file or
+// another run's log is at `path`. Failures throw Error.
+platform::OwnFile OpenRunLog(const std::string& path, RunLog* log);
 
 // The first line: what was asked for, and when (UTC).
 void LogRun(RunLog& log, std::string_view version, std::string_view mode, const std::string& source,

@@ -22,10 +22,13 @@ const char kHelpText[] =
     "  /MT:n       n worker threads, 1 to 64 (default one per core, up to 8)\r\n"
     "  /LIST       dry run: cut everything, write nothing, tell the totals\r\n"
     "  /VERIFY     compare the target with what the export writes; write nothing\r\n"
-    "  /LOG:file   write an account of the run into file (never over another file)\r\n"
+    "  /LOG:file   write an account of the run into file (never over another file,\r\n"
+    "              another run's log, or a message file's name in the target)\r\n"
     "  /MANIFEST:file  list every message file the export leaves (or the verify\r\n"
     "              finds matching) with its SHA-256, for: cd target && sha256sum -c file\r\n"
-    "              With /VERIFY and no /S: check the target against that list alone\r\n"
+    "              (never over another file or another run's, nor an existing one by a\r\n"
+    "              verify). With /VERIFY and no /S: check the target against that list\r\n"
+    "              alone; a line whose path leads out of the target, or none, refuses it\r\n"
     "  /SILENT     no completion notice (in capitals only)\r\n"
     "  --help      this text (also /?)\r\n"
     "  --version   the version\r\n"
@@ -48,6 +51,8 @@ Notice CompletionNotice(const ExportReport& report) {
     totals = "\r\nMail files: " + std::to_string(report.mailFiles) +
              "\r\nMessages: " + std::to_string(report.messages) +
              "\r\nBytes: " + std::to_string(report.bytes);
+    // To be matched against the export's log line for it.
+    if (report.manifestRead) totals += "\r\nManifest SHA-256: " + report.manifestDigest;
   } else if (report.inPlace > 0) {
     totals = "\r\nMessage files written: " + std::to_string(report.messages - report.inPlace) +
              "\r\nMessage files already in place: " + std::to_string(report.inPlace);

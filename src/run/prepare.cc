@@ -1,6 +1,7 @@
 // The checks before any work, and what a run makes and takes before it
 // starts: the target folder, its lock, the log.
 #include "output/manifest.h"
+#include "output/message_names.h"
 #include "output/target_folders.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -13,6 +14,8 @@ namespace {
 
 const char kForeignLog[] = "/LOG:file exists and is not a log of this program: ";
 const char kForeignManifest[] = "/MANIFEST:file exists and is not a manifest of this program: ";
+const char kHeldLog[] = "Another run of plenvar is writing /LOG:file: ";
+const char kHeldManifest[] = "Another run of plenvar is writing /MANIFEST:file: ";
 
 // Whether `path` names a file inside the folder `source`, at any depth: its
 // folder, or a folder above that, is the source (by identity, so every
@@ -46,18 +49,20 @@ struct MadeTarget {
   }
 };
 
-// A manifest a verify reads: there, and every line of it readable.
+// A manifest a verify reads: there, every line of it readable, and at
+// least one, as sha256sum -c asks: an empty list would vouch for any target.
 std::optional<Notice> CheckManifestToRead(const Options& options) {
   std::string why;
-  std::int64_t line = 0;
+  std::int64_t line = 0, lines = 0;
   try {
-    line = FirstBadManifestLine(options.manifest, &why);
+    line = FirstBadManifestLine(options.manifest, &why, &lines);
   } catch (const Error& e) {
     return Refusal("/MANIFEST:file cannot be read: ", e.path, e.reason);
   }
   if (line != 0)
     return Refusal("/MANIFEST:file cannot be read: ", options.manifest,
                    "line " + std::to_string(line) + ": " + why);
+  if (lines == 0) return Refusal("/MANIFEST:file lists no message file: ", options.manifest);
   return std::nullopt;
 }
 
@@ -81,6 +86,22 @@ std::optional<Notice> CheckTargetPath(const std::string& target) {
   return std::nullopt;
 }
 
+// A file the run writes (the log, the manifest or its temporary file)
+// named, inside the target, as a message file or a temporary message file
+// is: the run would write over a message, or a verify take it for one.
+std::optional<Notice> CollidesWithTarget(const std::string& path, const std::string& target,
+                                         const char* option) {
+  const std::size_t slash = path.rfind('\\');
+  std::int64_t number = 0;
+  if (KindOfName(slash == std::string::npos ? path : path.substr(slash + 1), &number) ==
+          NameKind::kOther ||
+      !InsideFolder(path, target))
+    return std::nullopt;
+  return Refusal(
+      std::string(option) + " lies inside /T:TargetDirectory under the name of a message file: ",
+      path);
+}
+
 // What can be checked without changing anything, so that a refused run
 // leaves nothing done.
 std::optional<Notice> Check(Options& options) {
@@ -98,7 +119,7 @@ std::optional<Notice> Check(Options& options) {
   }
   if (std::optional<Notice> refusal = CheckTargetPath(options.target)) return refusal;
   // A mail file or any other file is never replaced by the log.
-  if (options.logWanted && platform::ForeignFileAt(options.log, kLogSignature))
+  if (options.logWanted && platform::ForeignFileAt(options.log, StartsAsLog))
     return Refusal(kForeignLog, options.log);
   if (options.manifestWanted) {
     platform::FolderId manifest, log;
@@ -107,13 +128,19 @@ std::optional<Notice> Check(Options& options) {
                                platform::EntryIdOf(options.log, &log) && manifest == log)))
       return Refusal("/MANIFEST:file and /LOG:file name the same file: ", options.manifest);
     if (options.ManifestOnly()) return CheckManifestToRead(options);
+    // The export's evidence is never written over by a check.
+    if (options.verify && platform::EntryIdOf(options.manifest, &manifest))
+      return Refusal("/MANIFEST:file exists, and a verify writes a new one: name a new file: ",
+                     options.manifest);
     // The source is never written.
     if (InsideFolder(options.manifest, options.source))
       return Refusal("/MANIFEST:file lies inside /S:SourceDirectory, which is never written: ",
                      options.manifest);
+    // Only the temporary file, which a killed run may cut anywhere, may end
+    // in a part of a line.
     for (const std::string& path : {options.manifest, options.manifest + ".tmp"}) {
       // cppcheck-suppress useStlAlgorithm ; the refusal names the path found
-      if (platform::EntryIdOf(path, &manifest) && !HoldsManifest(path))
+      if (platform::EntryIdOf(path, &manifest) && !HoldsManifest(path, path != options.manifest))
         return Refusal(kForeignManifest, path);
     }
   }
@@ -150,19 +177,37 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
       return Refusal("/T:TargetDirectory could not be created: ", e.path, e.reason);
     }
   }
-  // Before the log, which a refusal after it would leave emptied; a refused
-  // run's temporary manifest goes with it.
-  if (options.manifestWanted && !options.ManifestOnly()) {
-    prepared->manifest = std::make_unique<Manifest>();
-    try {
-      prepared->manifest->Open(options.manifest, options.target);
-    } catch (const Error& e) {
-      return Refusal("/MANIFEST:file could not be created: ", options.manifest, e.reason);
+  // Once the target is there to be known by identity.
+  const bool writesManifest = options.manifestWanted && !options.ManifestOnly();
+  if (writesManifest) {
+    for (const std::string& path : {options.manifest, options.manifest + ".tmp"}) {
+      std::optional<Notice> refusal = CollidesWithTarget(path, options.target, "/MANIFEST:file");
+      // cppcheck-suppress useStlAlgorithm ; the refusal names the path found
+      if (refusal) return refusal;
     }
   }
   if (options.logWanted) {
+    if (std::optional<Notice> refusal =
+            CollidesWithTarget(options.log, options.target, "/LOG:file"))
+      return refusal;
+  }
+  // Before the log, which a refusal after it would leave emptied; a refused
+  // run's temporary manifest goes with it.
+  if (writesManifest) {
+    prepared->manifest = std::make_unique<Manifest>();
+    platform::OwnFile opened = platform::OwnFile::kOpened;
+    try {
+      opened = prepared->manifest->Open(options.manifest, options.target);
+    } catch (const Error& e) {
+      return Refusal("/MANIFEST:file could not be created: ", options.manifest, e.reason);
+    }
+    if (opened == platform::OwnFile::kHeld) return Refusal(kHeldManifest, options.manifest);
+    if (opened == platform::OwnFile::kForeign)
+      return Refusal(kForeignManifest, options.manifest + ".tmp");
+  }
+  if (options.logWanted) {
     prepared->log = std::make_unique<RunLog>();
-    bool opened = false;
+    platform::OwnFile opened = platform::OwnFile::kForeign;
     std::string why = kForeignLog, reason;
     try {
       opened = OpenRunLog(options.log, prepared->log.get());
@@ -170,7 +215,8 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
       why = "/LOG:file could not be created: ";
       reason = e.reason;
     }
-    if (!opened) return Refusal(why, options.log, reason);
+    if (opened == platform::OwnFile::kHeld) why = kHeldLog;
+    if (opened != platform::OwnFile::kOpened) return Refusal(why, options.log, reason);
   }
   target.kept = true;
   prepared->made = target.made;

@@ -14,6 +14,10 @@
 //   PLENVAR_FAULT=move-log:PATH  run.log (in the working folder) is renamed to moved.log
 //                              just before PATH is opened
 //
+// Beside any fault, PLENVAR_RECORD=FILE appends a line to FILE for each call
+// that decides what survives a power cut, in the order they were made:
+// "syncfs", "fsync PATH", "rename FROM TO".
+//
 // PATH is compared with the end of the path the program opens (for openat,
 // the folder's path and the name).
 #include <dlfcn.h>
@@ -161,6 +165,29 @@ int close(int fd) {
 
 bool synced = false;
 
+void Record(const char* what, const char* path, const char* to = "") {
+  const char* file = std::getenv("PLENVAR_RECORD");
+  if (file == nullptr) return;
+  using OpenFn = int (*)(const char*, int, ...);
+  static OpenFn real_open = Next<OpenFn>("open");
+  const int out = real_open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (out < 0) std::abort();
+  char line[3 * 4096];
+  const int n = std::snprintf(line, sizeof line, "%s%s%s%s%s\n", what, *path ? " " : "", path,
+                              *to ? " " : "", to);
+  if (write(out, line, static_cast<size_t>(n)) != n) std::abort();
+  close(out);
+}
+
+// The path of the open descriptor `fd`.
+const char* FdPath(int fd, char (&buffer)[4096]) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = readlink(link, buffer, sizeof buffer - 1);
+  buffer[n < 0 ? 0 : n] = '\0';
+  return buffer;
+}
+
 // A message file renamed into place after the flush may not be on disk.
 void BeforeRename() {
   if (Fault() == "late-rename") {
@@ -173,6 +200,7 @@ int rename(const char* from, const char* to) {
   using RenameFn = int (*)(const char*, const char*);
   static RenameFn next = Next<RenameFn>("rename");
   BeforeRename();
+  Record("rename", from, to);
   return next(from, to);
 }
 
@@ -180,13 +208,24 @@ int renameat(int from_folder, const char* from, int to_folder, const char* to) {
   using RenameAtFn = int (*)(int, const char*, int, const char*);
   static RenameAtFn next = Next<RenameAtFn>("renameat");
   BeforeRename();
+  char fromPath[4096], toPath[4096];
+  Record("rename", WholePath(from_folder, from, fromPath), WholePath(to_folder, to, toPath));
   return next(from_folder, from, to_folder, to);
+}
+
+int fsync(int fd) {
+  using SyncFn = int (*)(int);
+  static SyncFn next = Next<SyncFn>("fsync");
+  char path[4096];
+  Record("fsync", FdPath(fd, path));
+  return next(fd);
 }
 
 int syncfs(int fd) {
   using SyncFn = int (*)(int);
   static SyncFn next = Next<SyncFn>("syncfs");
   synced = true;
+  Record("syncfs", "");
   if (Fault() == "syncfs") {
     errno = EIO;
     return -1;

@@ -24,6 +24,7 @@
 #include "e2e/run_plenvar.h"
 #include "extract/extract.h"
 #include "platform/digest.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "test_util.h"
 
@@ -151,11 +152,67 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
       {{"/S:store", "/T:out", "/MANIFEST:nowhere/m"},
        "",
        "/MANIFEST:file could not be created: nowhere/m: No such file or directory\n"},
+      // The run's own files never take a message file's name in the target.
+      {{"/S:store", "/T:out", "/MANIFEST:out/000000000000000001.MAI"},
+       "",
+       "/MANIFEST:file lies inside /T:TargetDirectory under the name of a message file: "
+       "out/000000000000000001.MAI\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:out/./000000000000000001-1.MAI"},
+       "",
+       "/MANIFEST:file lies inside /T:TargetDirectory under the name of a message file: "
+       "out/./000000000000000001-1.MAI.tmp\n"},
+      {{"/S:store", "/T:out", "/LOG:out/000000000000000002-1.MAI.tmp"},
+       "",
+       "/LOG:file lies inside /T:TargetDirectory under the name of a message file: "
+       "out/000000000000000002-1.MAI.tmp\n"},
+      // Ours, exactly: a log begins with a whole run line, a manifest's final
+      // name holds whole lines.
+      {{"/S:store", "/T:out", "/LOG:results.tsv"},
+       "",
+       "/LOG:file exists and is not a log of this program: results.tsv\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:cafe.txt"},
+       "",
+       "/MANIFEST:file exists and is not a manifest of this program: cafe.txt\n"},
+      // One run per log and per manifest.
+      {{"/S:store", "/T:out", "/LOG:held.log"},
+       "",
+       "Another run of plenvar is writing /LOG:file: held.log\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:held.sha256"},
+       "",
+       "Another run of plenvar is writing /MANIFEST:file: held.sha256\n"},
+      // A check never writes over the export's manifest, and checks only
+      // against one that lists something, inside the target.
+      {{"/S:store", "/T:out", "/VERIFY", "/MANIFEST:export.sha256"},
+       "",
+       "/MANIFEST:file exists, and a verify writes a new one: name a new file: export.sha256\n"},
+      {{"/T:out", "/VERIFY", "/MANIFEST:empty.sha256"},
+       "",
+       "/MANIFEST:file lists no message file: empty.sha256\n"},
+      {{"/T:out", "/VERIFY", "/MANIFEST:nul.sha256"},
+       "",
+       "/MANIFEST:file cannot be read: nul.sha256: line 1: a path holding a NUL byte: "
+       "..\\x00x/000000000000000007.MAI\n"},
   };
   TempDir dir;
   MakeTree(dir.path / "store", kStore);
-  testing::WriteFile(dir.path / "run.log", "run\t");
+  const std::string runLine = "run\t0.9.0\texport\tstore\tout\t*.*\t2\t2026-12-09T18:33:01Z\n";
+  testing::WriteFile(dir.path / "run.log", runLine);
   testing::WriteFile(dir.path / "notes.txt", "not a manifest\n");
+  const std::string line = std::string(64, '0') + "  ..";
+  testing::WriteFile(dir.path / "results.tsv", "run\tseconds\tmemory\n1\t0.5\t100\n");
+  testing::WriteFile(dir.path / "cafe.txt", "cafe");
+  testing::WriteFile(dir.path / "export.sha256", line + "/000000000000000001.MAI\n");
+  testing::WriteFile(dir.path / "empty.sha256", "");
+  testing::WriteFile(dir.path / "nul.sha256",
+                     line + std::string(1, '\0') + "x/000000000000000007.MAI\n");
+  platform::OutputFile heldLog, heldManifest;  // as a run writing them holds them
+  const platform::OwnTest any = [](std::string_view) { return true; };
+  ASSERT_EQ(platform::CreateOrReplaceOwn(dir.Sub("held.log"), any, &heldLog),
+            platform::OwnFile::kOpened);
+  ASSERT_EQ(platform::CreateOrReplaceOwn(dir.Sub("held.sha256.tmp"), any, &heldManifest),
+            platform::OwnFile::kOpened);
+  platform::Append(heldManifest, line);
+  platform::Append(heldLog, runLine);
   std::filesystem::create_directory(dir.path / "held");
   std::filesystem::create_directory(dir.path / "read");
   platform::FolderLock held, read;  // as an export writing there, a verify reading there
@@ -174,8 +231,15 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
   EXPECT_EQ(verify.status, 1) << verify.err;
   EXPECT_EQ(verify.err.rfind("Verify Completed with errors\n", 0), 0u) << verify.err;
   EXPECT_FALSE(std::filesystem::exists(dir.path / "m.tmp")) << "a refused run's manifest";
-  EXPECT_EQ(ReadFile(dir.path / "run.log"), "run\t");
+  EXPECT_EQ(ReadFile(dir.path / "run.log"), runLine);
   EXPECT_EQ(ReadFile(dir.path / "notes.txt"), "not a manifest\n");
+  EXPECT_EQ(ReadFile(dir.path / "held.log"), runLine);
+  EXPECT_EQ(ReadFile(dir.path / "results.tsv"), "run\tseconds\tmemory\n1\t0.5\t100\n");
+  EXPECT_EQ(ReadFile(dir.path / "cafe.txt"), "cafe");
+  EXPECT_EQ(ReadFile(dir.path / "held.sha256.tmp"), line);
+  EXPECT_EQ(ReadFile(dir.path / "export.sha256"), line + "/000000000000000001.MAI\n");
+  platform::Close(heldLog);
+  platform::Close(heldManifest);
   EXPECT_EQ(ReadFile(dir.path / "store/anna/inbox.msg"), kStore.at("anna/inbox.msg"));
   // A dry run writes nothing there, so it takes no lock.
   EXPECT_EQ(RunPlenvar(dir, {"/S:store", "/T:held", "/LIST", "/SILENT"}).status, 0);
@@ -494,14 +558,15 @@ TEST(PlenvarTest, DryRunAndLog) {
   EXPECT_EQ(p.err, "/LOG:file could not be created: nowhere/run.log: No such file or directory\n");
   EXPECT_FALSE(std::filesystem::exists(dir.path / "out2"));
 
-  // A message file renamed over the log takes its lines: never a success.
+  // A message file would be renamed over the log, taking its lines: refused
+  // before anything is written.
   std::filesystem::remove(dir.path / "out/anna/000000000000000003.MAI");
   p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/LOG:out/anna/000000000000000003.MAI"});
-  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(p.status, 2);
   EXPECT_EQ(p.err,
-            "Export Completed with errors\nLog files that could not be written: 1\n"
-            "out/anna/000000000000000003.MAI: removed or replaced during the run (its lines are "
-            "lost)\nMessage files written: 1\nMessage files already in place: 4\n");
+            "/LOG:file lies inside /T:TargetDirectory under the name of a message file: "
+            "out/anna/000000000000000003.MAI\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "out/anna/000000000000000003.MAI"));
 
   // A log moved away keeps its lines, and its total line counts the failure.
   p = RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/LOG:run.log"},
@@ -827,6 +892,20 @@ Process CheckWithSha256sum(const TempDir& dir, const std::string& target,
   return p;
 }
 
+// From the calls the fault shim recorded in "calls" (which it takes away):
+// the message files a manifest lists reach the disk before it takes its
+// name, and its name reaches the disk after.
+void ExpectDurableInOrder(const TempDir& dir, const std::string& what) {
+  const std::string calls = ReadFile(dir.path / "calls");
+  std::filesystem::remove(dir.path / "calls");
+  const std::size_t renamed = calls.find("rename m.sha256.tmp m.sha256\n");
+  ASSERT_NE(renamed, std::string::npos) << what << calls;
+  EXPECT_LT(calls.find("syncfs\n"), renamed) << what << calls;
+  EXPECT_NE(calls.find("fsync " + std::filesystem::canonical(dir.path).string() + "\n", renamed),
+            std::string::npos)
+      << what << calls;
+}
+
 // A signal stops the run: what was handed over is written, nothing temporary
 // stays, the log tells how far it got, and the same command run again
 // completes the export. A second signal kills at once; a rerun still does.
@@ -842,11 +921,14 @@ TEST(PlenvarTest, InterruptedRunsEndCleanlyAndARerunCompletesThem) {
       MakeTree(dir.path / "store", kStore);
       const std::vector<std::string> args = {
           "/S:store", "/T:out", "/M:*.msg", "/LOG:run.log", "/MANIFEST:m.sha256", threads};
+      setenv("PLENVAR_RECORD", dir.Sub("calls").c_str(), 1);
       Process p = RunPlenvar(dir, args, {fault});
+      unsetenv("PLENVAR_RECORD");
       // What a stopped run committed is listed; a killed run lists nothing.
       EXPECT_EQ(std::filesystem::exists(dir.path / "m.sha256"), fault[4] == ':') << what;
       if (fault[4] == ':') {
         EXPECT_EQ(ReadFile(dir.path / "m.sha256"), ManifestOf(sentOnly)) << what;
+        ExpectDurableInOrder(dir, what);
         EXPECT_EQ(p.status, 128 + SIGTERM) << what;
         EXPECT_EQ(p.err,
                   "Export interrupted by SIGTERM: run the same command again to complete it.\n")
@@ -863,8 +945,11 @@ TEST(PlenvarTest, InterruptedRunsEndCleanlyAndARerunCompletesThem) {
         // Written at once, the run line lets the rerun know the log as its own.
         EXPECT_EQ(ReadFile(dir.path / "run.log").rfind("run\t", 0), 0u) << what;
       }
-      p = RunPlenvar(dir, args);
+      setenv("PLENVAR_RECORD", dir.Sub("calls").c_str(), 1);
+      p = RunPlenvar(dir, args, {"record"});
+      unsetenv("PLENVAR_RECORD");
       EXPECT_EQ(p.status, 0) << what << p.err;
+      ExpectDurableInOrder(dir, what + ", rerun");
       EXPECT_EQ(ReadTree(dir.path / "out"), kExported) << what;
       EXPECT_EQ(ReadFile(dir.path / "m.sha256"), ManifestOf(kExported)) << what;
       EXPECT_FALSE(std::filesystem::exists(dir.path / "m.sha256.tmp")) << what;
@@ -907,8 +992,8 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
   EXPECT_EQ(p.status, 0) << p.err;
   std::size_t bytes = 0;
   for (const auto& [path, text] : kExported) bytes += text.size();
-  EXPECT_EQ(p.out,
-            "Verify Completed\nMail files: 0\nMessages: 4\nBytes: " + std::to_string(bytes) + "\n");
+  EXPECT_EQ(p.out, "Verify Completed\nMail files: 0\nMessages: 4\nBytes: " + std::to_string(bytes) +
+                       "\nManifest SHA-256: " + platform::Sha256Hex(manifest) + "\n");
   testing::WriteFile(dir.path / "out/anna/000000000000000003.MAI", "changed\r\n");
   check = CheckWithSha256sum(dir, "out", "m.sha256");
   EXPECT_EQ(check.status, 1);
@@ -934,7 +1019,7 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
             "written\nMail files: 0\nMessages: 4\nBytes: " +
             std::to_string(bytes - kExported.at("anna/000000000000000003.MAI").size() -
                            kExported.at("bob/000000000000000004.MAI").size() + 9) +
-            "\n")
+            "\nManifest SHA-256: " + platform::Sha256Hex(manifest) + "\n")
         << threads;
   }
   // A stop as bob's file is opened: what was checked is reported, bob's file
@@ -976,6 +1061,60 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
                 "  new\\nline/000000000000000001.MAI\n");
   check = CheckWithSha256sum(dir, "odd-out", "odd.sha256");
   EXPECT_EQ(check.status, 0) << check.out;
+}
+
+// A check from a manifest in any order (sorted, shuffled, a line twice)
+// finds every file that differs and every extra one, whatever else the
+// folder holds before it, and tells the manifest's own SHA-256 in its log.
+TEST(PlenvarTest, ACheckFromAManifestInAnyOrderFindsEverything) {
+  TempDir dir;
+  MakeTree(dir.path / "store", kStore);
+  // Inside the target under a name of its own: a natural place.
+  ASSERT_EQ(
+      RunPlenvar(dir, {"/S:store", "/T:out", "/M:*.msg", "/MANIFEST:out/manifest.sha256"}).status,
+      0);
+  std::istringstream lines(ReadFile(dir.path / "out/manifest.sha256"));
+  std::vector<std::string> listed;
+  for (std::string line; std::getline(lines, line);) listed.push_back(line + "\n");
+  std::string shuffled = listed.front();
+  for (auto line = listed.rbegin(); line != listed.rend(); ++line) shuffled += *line;
+  testing::WriteFile(dir.path / "shuffled.sha256", shuffled);
+  for (const char* changed : {"anna/000000000000000002.MAI", "anna/000000000000000003.MAI"})
+    testing::WriteFile(dir.path / "out" / changed, "changed\r\n");
+  // Made in this order, the extra files come before and after other files
+  // in any listing order the file system keeps.
+  for (const char* name : {"000000000000000009.MAI", "0-notes.txt", "000000000000000010.MAI",
+                           "0-more.txt", "000000000000000011.MAI"})
+    testing::WriteFile(dir.path / "out/bob" / name, "x");
+  Process p = RunPlenvar(dir, {"/T:out", "/VERIFY", "/MANIFEST:shuffled.sha256", "/LOG:check.log"});
+  EXPECT_EQ(p.status, 1);
+  for (const char* count : {"differ from the export: 2\n", "would not have written: 3\n"})
+    EXPECT_NE(p.err.find(count), std::string::npos) << p.err;
+  EXPECT_NE(p.err.find("\nManifest SHA-256: " + platform::Sha256Hex(shuffled) + "\n"),
+            std::string::npos)
+      << p.err;
+  EXPECT_NE(ReadFile(dir.path / "check.log")
+                .find("\nmanifest\tshuffled.sha256\t" + platform::Sha256Hex(shuffled) + "\n"),
+            std::string::npos);
+}
+
+// A manifest of gigabytes without a line break is refused at once, in
+// little memory.
+TEST(PlenvarTest, AManifestWithoutLineBreaksIsRefusedInBoundedMemory) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path / "out");
+  {
+    std::ofstream big(dir.path / "big.sha256");
+    big << std::string(64, 'a') << "  x";
+  }
+  std::filesystem::resize_file(dir.path / "big.sha256", std::uintmax_t{1} << 30);  // sparse
+  Process p =
+      RunPlenvar(dir, {"/T:out", "/VERIFY", "/MANIFEST:big.sha256"}, {"", RLIM_INFINITY, 10});
+  EXPECT_EQ(p.status, 2);
+  EXPECT_EQ(p.err,
+            "/MANIFEST:file cannot be read: big.sha256: line 1: longer than any line of a "
+            "manifest\n");
+  EXPECT_LT(p.peakKb, 64 << 10);
 }
 
 // A rerun finishes the job: a message file already in place with exactly its

@@ -44,7 +44,9 @@ Process RunPlenvar(const TempDir& dir, const std::vector<std::string>& args, con
   }
   Process p;
   int status = 0;
-  waitpid(child, &status, 0);
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  p.peakKb = usage.ru_maxrss;
   p.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   p.out = ReadFile(out);
   p.err = ReadFile(err);

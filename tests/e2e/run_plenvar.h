@@ -15,6 +15,7 @@ struct Process {
   int status = -1;
   std::string out;
   std::string err;
+  long peakKb = 0;  // the largest resident memory it had
 };
 
 struct Faults {

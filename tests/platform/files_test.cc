@@ -15,8 +15,10 @@ using plenvar::testing::ReadFile;
 using plenvar::testing::TempDir;
 using plenvar::testing::WriteFile;
 
-// A log replaces only a log: anything else at its name stays as it was.
+// A log replaces only a log: anything else at its name stays as it was; and
+// a file another run holds is left to it, whatever it holds.
 TEST(FilesTest, CreateOrReplaceOwnReplacesOnlyItsOwnKind) {
+  const OwnTest ours = [](std::string_view head) { return head.rfind("run\t", 0) == 0; };
   const struct {
     const char* before;  // nullptr: no file there
     bool replaced;
@@ -30,12 +32,17 @@ TEST(FilesTest, CreateOrReplaceOwnReplacesOnlyItsOwnKind) {
     const std::string path = dir.Sub("log");
     std::filesystem::remove(path);
     if (c.before != nullptr) WriteFile(path, c.before);
-    OutputFile file;
-    EXPECT_EQ(ForeignFileAt(path, "run\t"), !c.replaced) << what;
-    EXPECT_EQ(CreateOrReplaceOwn(path, "run\t", &file), c.replaced) << what;
-    if (c.replaced) Append(file, "new");
+    OutputFile file, second;
+    EXPECT_EQ(ForeignFileAt(path, ours), !c.replaced) << what;
+    EXPECT_EQ(CreateOrReplaceOwn(path, ours, &file),
+              c.replaced ? OwnFile::kOpened : OwnFile::kForeign)
+        << what;
+    if (c.replaced) Append(file, "run\tnew");
+    if (c.replaced) {
+      EXPECT_EQ(CreateOrReplaceOwn(path, ours, &second), OwnFile::kHeld) << what;
+    }
     Close(file);
-    EXPECT_EQ(ReadFile(path), c.replaced ? "new" : c.before) << what;
+    EXPECT_EQ(ReadFile(path), c.replaced ? "run\tnew" : c.before) << what;
   }
 }
 

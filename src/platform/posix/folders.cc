@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <memory>
 
 #include "base/text.h"
@@ -39,6 +40,9 @@ std::size_t RootLength(std::string_view path) {
   const std::size_t first = path.find_first_not_of('\\');
   return first == std::string_view::npos ? path.size() : first;
 }
+
+const bool kWindowsNames = false;
+const std::size_t kLongestPath = PATH_MAX;
 
 Folder OpenFolder(const std::string& path) {
   ForgetHeldFolder();
@@ -147,6 +151,14 @@ void FlushFileSystem(const std::string& folder) {
   ::sync();
   const int error = ::fsync(fd) == 0 ? 0 : errno;
 #endif
+  ::close(fd);
+  if (error != 0) throw SystemError(folder, error);
+}
+
+void FlushFolder(const std::string& folder) {
+  const int fd = ::open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw SystemError(folder, errno);
+  const int error = ::fsync(fd) == 0 ? 0 : errno;
   ::close(fd);
   if (error != 0) throw SystemError(folder, error);
 }

@@ -258,19 +258,21 @@ bool WriteOutKept(const std::string& path) {
 
 namespace {
 
-// Whether the open file begins with `signature`.
-bool BeginsWith(HANDLE handle, std::string_view signature) {
-  std::string head(signature.size(), '\0');
+// The first bytes of the open file, up to kOwnHead of them; false when it
+// cannot be read.
+bool ReadHead(HANDLE handle, std::string* head) {
+  head->assign(kOwnHead, '\0');
   std::size_t have = 0;
-  while (have < head.size()) {
+  while (have < head->size()) {
     DWORD n = 0;
-    if (!ReadFile(handle, head.data() + have, static_cast<DWORD>(head.size() - have), &n,
-                  nullptr) ||
-        n == 0)
+    if (!ReadFile(handle, head->data() + have, static_cast<DWORD>(head->size() - have), &n,
+                  nullptr))
       return false;
+    if (n == 0) break;
     have += n;
   }
-  return head == signature;
+  head->resize(have);
+  return true;
 }
 
 // FILE_SHARE_READ only: nothing can rename over the log or remove it while
@@ -282,7 +284,9 @@ HANDLE OpenLog(const std::string& path, DWORD access, DWORD disposition) {
 
 }  // namespace
 
-bool CreateOrReplaceOwn(const std::string& path, std::string_view signature, OutputFile* file) {
+// FILE_SHARE_READ is the lock: while a run has the file open for writing,
+// another run's open for writing fails with a sharing violation.
+OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file) {
   for (int attempt = 0;; ++attempt) {
     // CREATE_NEW: the name is ours only if nothing had it.
     HANDLE handle = OpenLog(path, GENERIC_WRITE, CREATE_NEW);
@@ -290,9 +294,12 @@ bool CreateOrReplaceOwn(const std::string& path, std::string_view signature, Out
       handle = OpenLog(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
       if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND && attempt < 3)
         continue;  // removed since: create it again
-      if (handle != INVALID_HANDLE_VALUE && !BeginsWith(handle, signature)) {
+      if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+        return OwnFile::kHeld;
+      std::string head;
+      if (handle != INVALID_HANDLE_VALUE && (!ReadHead(handle, &head) || !ours(head))) {
         CloseHandle(handle);
-        return false;
+        return OwnFile::kForeign;
       }
       // The file checked is the file emptied: the same handle does both.
       if (handle != INVALID_HANDLE_VALUE &&
@@ -306,18 +313,31 @@ bool CreateOrReplaceOwn(const std::string& path, std::string_view signature, Out
     if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
     file->handle = reinterpret_cast<std::intptr_t>(handle);
     file->path = path;
-    return true;
+    return OwnFile::kOpened;
   }
 }
 
-bool ForeignFileAt(const std::string& path, std::string_view signature) {
+bool ForeignFileAt(const std::string& path, OwnTest ours) {
   HANDLE handle =
       CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;  // creating it tells why
-  const bool foreign = !BeginsWith(handle, signature);
+  std::string head;
+  const bool foreign = !ReadHead(handle, &head) || !ours(head);
   CloseHandle(handle);
   return foreign;
+}
+
+void RemoveAndClose(OutputFile& file) {
+  Close(file);
+  DeleteFileW(SystemPath(file.path).c_str());
+}
+
+void RenameAndClose(OutputFile& file, const std::string& to) {
+  Close(file);
+  if (!MoveFileExW(SystemPath(file.path).c_str(), SystemPath(to).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    throw SystemError(to, GetLastError());
 }
 
 bool StillAtItsPath(const OutputFile& file, bool* removed) {

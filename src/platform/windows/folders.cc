@@ -30,6 +30,9 @@ FolderId IdOf(const std::string& path) {
 
 std::size_t RootLength(std::string_view path) { return RootOfPath(path); }
 
+const bool kWindowsNames = true;
+const std::size_t kLongestPath = 32767 * 3;
+
 bool EntryIdOf(const std::string& path, FolderId* id) {
   if (GetFileAttributesW(SystemPath(path).c_str()) == INVALID_FILE_ATTRIBUTES) return false;
   try {
@@ -152,6 +155,9 @@ bool FolderExists(const std::string& path) {
 // flushing any one file commits the journal and flushes the disk's cache.
 // The file is gone when its handle closes, however the process ends, and a
 // file of that name that is not ours is left alone.
+// Committing the volume's journal makes every rename on it durable.
+void FlushFolder(const std::string& folder) { FlushFileSystem(folder); }
+
 void FlushFileSystem(const std::string& folder) {
   const std::string base =
       folder + (!folder.empty() && folder.back() == '\\' ? "" : "\\") + "plenvar-flush";
