@@ -63,6 +63,8 @@ void ListedNumbers::ReportExtras(ExportReport& report, const std::atomic<int>* s
         report.Fail({kExtraFile, file.path,
                      kind == NameKind::kTemporary
                          ? "a temporary file an export leaves behind only when it is killed"
+                     : report.run == RunKind::kManifestCheck
+                         ? "a message file the manifest does not list"
                          : "a message file this export would not have written"});
     }
   }

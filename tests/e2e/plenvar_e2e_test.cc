@@ -1015,8 +1015,8 @@ TEST(PlenvarTest, AManifestListsWhatTheRunLeaves) {
         "out/anna/000000000000000003.MAI: its SHA-256 is " +
             platform::Sha256Hex("changed\r\n") +
             ", not the manifest's\nout/bob/000000000000000004.MAI: No such file or directory\n"
-            "out/bob/000000000000000005.MAI: a message file this export would not have "
-            "written\nMail files: 0\nMessages: 4\nBytes: " +
+            "out/bob/000000000000000005.MAI: a message file the manifest does not list\n"
+            "Mail files: 0\nMessages: 4\nBytes: " +
             std::to_string(bytes - kExported.at("anna/000000000000000003.MAI").size() -
                            kExported.at("bob/000000000000000004.MAI").size() + 9) +
             "\nManifest SHA-256: " + platform::Sha256Hex(manifest) + "\n")
@@ -1088,7 +1088,8 @@ TEST(PlenvarTest, ACheckFromAManifestInAnyOrderFindsEverything) {
     testing::WriteFile(dir.path / "out/bob" / name, "x");
   Process p = RunPlenvar(dir, {"/T:out", "/VERIFY", "/MANIFEST:shuffled.sha256", "/LOG:check.log"});
   EXPECT_EQ(p.status, 1);
-  for (const char* count : {"differ from the export: 2\n", "would not have written: 3\n"})
+  for (const char* count : {"differ from the manifest: 2\n", "the manifest does not list: 3\n",
+                            "000000000000000011.MAI: a message file the manifest does not list\n"})
     EXPECT_NE(p.err.find(count), std::string::npos) << p.err;
   EXPECT_NE(p.err.find("\nManifest SHA-256: " + platform::Sha256Hex(shuffled) + "\n"),
             std::string::npos)
