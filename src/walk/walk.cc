@@ -117,6 +117,31 @@ void ReportInsideTarget(Walk& walk, const platform::Folder& folder) {
   walk.inTarget = wasInTarget;
 }
 
+// Whether the folder at `path` is `top` or lies below it, asked by identity
+// up its parents (as the system resolves them, past any link).
+bool LiesIn(const platform::FolderId& top, const std::string& path) {
+  std::string level = path;
+  platform::FolderId id, last;
+  for (int depth = 0; depth < 4096 && platform::FolderIdOf(level, &id); ++depth) {
+    if (id == top) return true;
+    if (depth > 0 && id == last) return false;  // the root is its own parent
+    last = id;
+    level += level.empty() || level.back() == '\\' ? ".." : "\\..";
+  }
+  return false;
+}
+
+// Whether a folder below the target, reached from outside the target tree by
+// a link, is where the walk stands: its parent is not the folder the walk
+// came from. It is passed by as the target is, so that no run exports the
+// program's own output through a link.
+bool LinkedIntoTarget(const Walk& walk, const std::string& folderPath) {
+  platform::FolderId parent;
+  return walk.target && !walk.inTarget && !walk.inside.empty() &&
+         platform::FolderIdOf(folderPath + "\\..", &parent) && !(parent == walk.inside.back()) &&
+         LiesIn(*walk.target, folderPath);
+}
+
 // Subfolders first, with everything below them, then the folder's own files.
 void WalkFolder(Walk& walk, const std::string& folderPath) {
   platform::Folder folder;
@@ -126,7 +151,8 @@ void WalkFolder(Walk& walk, const std::string& folderPath) {
     walk.visitor.CannotSelect({kFolderNotOpened, e.path, e.reason});
     return;
   }
-  const Passing passing = PassesBy(walk.inside, walk.target, folder.id);
+  Passing passing = PassesBy(walk.inside, walk.target, folder.id);
+  if (passing == Passing::kNone && LinkedIntoTarget(walk, folderPath)) passing = Passing::kTarget;
   if (passing == Passing::kLoop)
     walk.visitor.CannotSelect({kFolderNotOpened, folderPath, "a link back to a folder above it"});
   if (passing == Passing::kTarget) {
@@ -155,20 +181,6 @@ void WalkFolder(Walk& walk, const std::string& folderPath) {
   walk.inTarget = wasInTarget;
 }
 
-// Whether the folder `target` is the source or a folder above it, asked by
-// identity up the source's parents (as the system resolves them).
-bool HoldsTheSource(const platform::FolderId& target, const std::string& source) {
-  std::string path = source;
-  platform::FolderId id, last;
-  for (int depth = 0; depth < 4096 && platform::FolderIdOf(path, &id); ++depth) {
-    if (id == target) return true;
-    if (depth > 0 && id == last) return false;  // the root is its own parent
-    last = id;
-    path += path.empty() || path.back() == '\\' ? ".." : "\\..";
-  }
-  return false;
-}
-
 }  // namespace
 
 std::int64_t WalkStore(const Selection& selection, StoreVisitor& visitor,
@@ -180,7 +192,7 @@ std::int64_t WalkStore(const Selection& selection, StoreVisitor& visitor,
   platform::FolderId id;
   if (platform::FolderIdOf(selection.target, &id)) walk.target = id;
   if (!selection.logPath.empty()) walk.log = LearnPassedFile(selection.logPath);
-  walk.inTarget = walk.target && HoldsTheSource(*walk.target, selection.source);
+  walk.inTarget = walk.target && LiesIn(*walk.target, selection.source);
   WalkFolder(walk, selection.source);
   return walk.folders;
 }

@@ -49,9 +49,9 @@ class StoreVisitor {
 
 // Walks the source depth first, each folder's subfolders (with all below
 // them) before its own files, in listing order. It never selects from the
-// target tree when it lies inside the source (each file there the mask
-// selects, but for the program's own, is a kInsideTarget failure), nor
-// enters a folder it is already inside; in the target tree (the whole walk
+// target tree when it lies inside the source or a link leads into it (each
+// file there the mask selects, but for the program's own, is a kInsideTarget
+// failure), nor enters a folder it is already inside; in the target tree (the whole walk
 // when the target is the source or holds it) it never selects the program's
 // own files; and it stops early once `control`, when given, asks the run to
 // stop. Returns the number of folders walked.

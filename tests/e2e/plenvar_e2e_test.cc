@@ -629,6 +629,13 @@ TEST(PlenvarTest, TheLogByIdentityAndMailInsideTheTarget) {
     EXPECT_EQ(text.find(std::string("mail\t") + met), std::string::npos) << log << ": " << text;
     EXPECT_NE(text.find("\ntotal\t"), std::string::npos) << log << ": " << text;
   }
+  // A link in the source to a folder below the target leads to the output of
+  // the runs before, which no run exports.
+  std::filesystem::create_directory_symlink("../o/anna", dir.path / "s/0link");
+  const Process linked = RunPlenvar(dir, {"/S:s", "/T:o", "/LOG:run.log"});
+  EXPECT_EQ(linked.status, 0) << linked.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.path / "o/0link")) << linked.err;
+  std::filesystem::remove(dir.path / "s/0link");
   for (int run = 1; run <= 2; ++run) {
     const Process p = RunPlenvar(dir, {"/S:s", "/T:s/anna", "/M:*.msg"});
     EXPECT_EQ(p.status, 1) << run;
