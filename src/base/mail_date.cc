@@ -1,5 +1,7 @@
 #include "base/mail_date.h"
 
+#include <cstdio>
+
 #include "base/text.h"
 
 namespace plenvar {
@@ -237,6 +239,22 @@ std::optional<MessageTime> FindMessageTime(std::string_view message) {
   }
   if (date) return MessageTime{TimeSource::kDate, *date};
   return std::nullopt;
+}
+
+std::string FormatMailTime(std::int64_t seconds) {
+  if (seconds < 0 || seconds > kLatestMailTime) return std::to_string(seconds);
+  // The civil date of a day count, the inverse of DaysFromCivil.
+  const std::int64_t z = seconds / 86400 + 719468, second = seconds % 86400;
+  const std::int64_t era = z / 146097, doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yoe + era * 400 + (month <= 2);
+  char text[80];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", static_cast<int>(year),
+                static_cast<int>(month), static_cast<int>(day), static_cast<int>(second / 3600),
+                static_cast<int>(second / 60 % 60), static_cast<int>(second % 60));
+  return text;
 }
 
 }  // namespace plenvar

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace plenvar {
@@ -33,6 +34,10 @@ struct MessageTime {
 // "Date:" field; nullopt when neither can be read. Looks only at the header,
 // which ends at the first empty line, and copies nothing.
 std::optional<MessageTime> FindMessageTime(std::string_view message);
+
+// A time as the log writes it: "2003-07-01T08:52:37Z" (UTC), for any time in
+// [0, kLatestMailTime]; a time outside is written as its count of seconds.
+std::string FormatMailTime(std::int64_t seconds);
 
 }  // namespace plenvar
 

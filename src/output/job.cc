@@ -1,6 +1,9 @@
 #include "output/job.h"
 
+#include <algorithm>
 #include <exception>
+
+#include "platform/files.h"
 
 namespace plenvar {
 
@@ -10,6 +13,25 @@ void ReportUnit(Unit& unit, Tally& tally) {
   } else {
     tally.EndMailFile(unit.source, unit.folder, std::move(unit.failure));
   }
+}
+
+void BeginUnit(Job& job, Unit& unit) {
+  job.BeginFolder(unit);
+  if (!job.dates) return;
+  std::int64_t seconds = 0;
+  // A mail file without one cannot be read either: its failure says so.
+  if (platform::ModifiedSecondsOf(unit.source, &seconds))
+    unit.mailFileTime = std::clamp<std::int64_t>(seconds, 0, kLatestMailTime);
+}
+
+void FindTime(const Job& job, const Unit& unit, std::string_view text, MessageOutcome& outcome) {
+  if (!job.dates) return;
+  outcome.time =
+      FindMessageTime(text).value_or(MessageTime{TimeSource::kMailFile, unit.mailFileTime});
+}
+
+void CountTime(const Job& job, std::int64_t number, const MessageOutcome& outcome, Tally& tally) {
+  if (job.dates && number != 0 && outcome.worked) tally.Report().CountTime(outcome.time.source);
 }
 
 void WorkSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,
@@ -31,17 +53,23 @@ void CommitSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t numbe
   }
 }
 
-std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifest* manifest) {
+std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifest* manifest,
+                             bool dates) {
+  std::unique_ptr<Job> job;
   switch (kind) {
     case RunKind::kList:
-      return MakeListJob();
+      job = MakeListJob();
+      break;
     case RunKind::kVerify:
     case RunKind::kManifestCheck:
-      return MakeVerifyJob(manifest);
+      job = MakeVerifyJob(manifest);
+      break;
     case RunKind::kExport:
+      job = MakeWriteJob(newTarget, manifest);
       break;
   }
-  return MakeWriteJob(newTarget, manifest);
+  job->dates = dates;
+  return job;
 }
 
 }  // namespace plenvar

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/mail_date.h"
 #include "output/manifest.h"
 #include "output/output.h"
 #include "output/tally.h"
@@ -20,8 +21,11 @@ struct Unit {
   std::int64_t mailFile = 0;  // its place among the walk's mail files, from 1; 0: a failure
   std::string source, folder;
   bool folderExists = false;
-  bool freshFolder = false;        // made by this run: it holds no earlier run's message file
-  std::string madeFolder;          // the first level of its folder this run made for it, if any
+  bool freshFolder = false;  // made by this run: it holds no earlier run's message file
+  std::string madeFolder;    // the first level of its folder this run made for it, if any
+  // A run with "/DATES": the mail file's own modification time, for its
+  // messages that name no time of their own.
+  std::int64_t mailFileTime = 0;
   std::optional<Failure> failure;  // the walk's failure, or how the mail file ended
 };
 
@@ -35,11 +39,15 @@ struct MessageOutcome {
   std::string error;        // why its work failed; empty when it went well
   std::string digest;       // its SHA-256, when the run writes a manifest and it went well
   FailureKind errorKind = kMessageNotWritten;
+  MessageTime time;  // a run with "/DATES": its time, and where that came from
 };
 
 class Job {
  public:
   virtual ~Job() = default;
+  // "/DATES": each message's time is found as it is worked on, and counted
+  // at its commit.
+  bool dates = false;
   // Whether Work runs at all (a dry run only counts), and whether it needs
   // the messages' numbers.
   virtual bool Works() const { return true; }
@@ -72,6 +80,16 @@ class Job {
 std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest);
 std::unique_ptr<Job> MakeListJob();
 std::unique_ptr<Job> MakeVerifyJob(Manifest* manifest);
+
+// In the walk's thread, as a mail file is handed over: the job's BeginFolder
+// and, with "/DATES", the mail file's own time, read once for its messages.
+void BeginUnit(Job& job, Unit& unit);
+// With "/DATES", the time of the message `text` of `unit` into the outcome:
+// from its header, else the mail file's. Where the text is, never copied.
+void FindTime(const Job& job, const Unit& unit, std::string_view text, MessageOutcome& outcome);
+// With "/DATES", at a commit: the time of a message worked on that got a
+// number, in the report's counts.
+void CountTime(const Job& job, std::int64_t number, const MessageOutcome& outcome, Tally& tally);
 
 // The report of a unit whose messages are all committed: how its mail file
 // went, or the walk's failure. Both drivers end each unit so.

@@ -7,11 +7,15 @@ namespace {
 
 class ListJob : public Job {
  public:
-  bool Works() const override { return false; }
-  void Work(const Unit&, std::int64_t, std::int64_t, std::string_view, MessageOutcome&,
-            bool) override {}
+  // Only to find each message's time.
+  bool Works() const override { return dates; }
+  void Work(const Unit& unit, std::int64_t, std::int64_t, std::string_view text,
+            MessageOutcome& outcome, bool) override {
+    FindTime(*this, unit, text, outcome);
+  }
   void Commit(const Unit&, std::int64_t, std::int64_t number, MessageOutcome& outcome,
               Tally& tally) override {
+    CountTime(*this, number, outcome, tally);
     if (number != 0) tally.Written(number, outcome.size);
   }
   void Finish(Tally&, bool) override {}

@@ -20,7 +20,7 @@ void Pool::MailFile(const std::string& source, const std::string& targetFolder) 
   Unit unit;
   unit.source = source;
   unit.folder = targetFolder;
-  job_->BeginFolder(unit);
+  BeginUnit(*job_, unit);
   Add(std::move(unit), false);
 }
 

@@ -17,7 +17,7 @@ class Sequential : public MailFileQueue, MessageSink {
     unit_.mailFile = ++mailFiles_;
     unit_.source = source;
     unit_.folder = targetFolder;
-    job_->BeginFolder(unit_);
+    BeginUnit(*job_, unit_);
     k_ = 0;
     unit_.failure = cut_(0, source, *this);
     ReportUnit(unit_, tally_);

@@ -15,7 +15,8 @@ namespace {
 
 // Compares the file at `path` with `text`, reading it block by block; the
 // reason is left empty when they match.
-void Compare(const std::string& path, std::string_view text, MessageOutcome* outcome) {
+void Compare(const std::string& path, std::string_view text, MessageOutcome* outcome,
+             bool dates = false) {
   platform::InputFile file;
   try {
     platform::OpenForReading(path, &file);
@@ -39,6 +40,15 @@ void Compare(const std::string& path, std::string_view text, MessageOutcome* out
                      std::to_string(file.size) + " bytes, the message " +
                      std::to_string(text.size()) + ")";
   }
+  // Its bytes first: a time is told apart only on a file that holds them.
+  const std::int64_t modified = platform::ModifiedSeconds(file);
+  if (dates && outcome->error.empty() && modified != outcome->time.seconds) {
+    static const char* const kFrom[] = {"Received:", "Date:", "the mail file"};
+    outcome->errorKind = kMessageTimeDiffers;
+    outcome->error = "modified " + FormatMailTime(modified) + ", the message's time " +
+                     FormatMailTime(outcome->time.seconds) + " (from " +
+                     kFrom[static_cast<int>(outcome->time.source)] + ")";
+  }
   platform::Close(file);
 }
 
@@ -52,12 +62,14 @@ class VerifyJob : public Job {
   void Work(const Unit& unit, std::int64_t, std::int64_t number, std::string_view text,
             MessageOutcome& outcome, bool) override {
     outcome.number = number;
-    Compare(MessageFilePath(unit.folder, number), text, &outcome);
+    FindTime(*this, unit, text, outcome);
+    Compare(MessageFilePath(unit.folder, number), text, &outcome, dates);
     if (manifest_ != nullptr && outcome.error.empty()) outcome.digest = platform::Sha256Hex(text);
   }
 
   void Commit(const Unit& unit, std::int64_t, std::int64_t number, MessageOutcome& outcome,
               Tally& tally) override {
+    CountTime(*this, number, outcome, tally);
     if (number == 0) return;
     listed_.Add(unit.folder, number);
     if (!outcome.error.empty()) {

@@ -36,9 +36,17 @@ class WriteJob : public Job {
     outcome.number = number;
     // Here, where the text is, in whichever thread cut it: never read twice.
     if (manifest_ != nullptr) outcome.digest = platform::Sha256Hex(text);
+    FindTime(*this, unit, text, outcome);
+    const std::int64_t time = dates ? outcome.time.seconds : platform::kSystemTime;
     // A rerun: what an earlier run wrote is left as it is, and counted.
     if (!unit.freshFolder && number != 0 &&
         AlreadyInPlace(MessageFilePath(unit.folder, number), text)) {
+      try {
+        KeepTime(MessageFilePath(unit.folder, number), time);
+      } catch (const Error& e) {
+        outcome.error = e.reason;
+        return;
+      }
       outcome.inPlace = true;
       return;
     }
@@ -48,10 +56,10 @@ class WriteJob : public Job {
     const std::string temporary = TemporaryPath(unit.folder, unit.mailFile, k);
     try {
       if (final) {
-        platform::WriteFileAtomically(MessageFilePath(unit.folder, number), temporary, text);
+        platform::WriteFileAtomically(MessageFilePath(unit.folder, number), temporary, text, time);
         outcome.placed = true;
       } else {
-        platform::WriteNewFile(temporary, text);
+        platform::WriteNewFile(temporary, text, time);
       }
     } catch (const Error& e) {
       outcome.error = missingFolder.empty() ? e.reason : missingFolder;
@@ -60,6 +68,7 @@ class WriteJob : public Job {
 
   void Commit(const Unit& unit, std::int64_t k, std::int64_t number, MessageOutcome& outcome,
               Tally& tally) override {
+    CountTime(*this, number, outcome, tally);
     if (outcome.placed) {
       Leave(unit, number, outcome);
       tally.Written(number, outcome.size);
@@ -89,13 +98,15 @@ class WriteJob : public Job {
         const std::string text =
             ReadWhole(temporary ? temporaryPath : MessageFilePath(unit.folder, outcome.number));
         if (AlreadyInPlace(path, text)) {
+          KeepTime(path, dates ? outcome.time.seconds : platform::kSystemTime);
           if (temporary) platform::RemoveFile(temporaryPath);
           Leave(unit, number, outcome);
           tally.Kept(number, outcome.size);
           return;
         }
         if (!temporary)
-          platform::WriteFileAtomically(path, TemporaryPath(unit.folder, unit.mailFile, k), text);
+          platform::WriteFileAtomically(path, TemporaryPath(unit.folder, unit.mailFile, k), text,
+                                        dates ? outcome.time.seconds : platform::kSystemTime);
       }
       if (temporary) platform::RenameReplacing(temporaryPath, path);
     } catch (const Error& e) {
@@ -130,6 +141,14 @@ class WriteJob : public Job {
   }
 
  private:
+  // A message file found in place gets `time` (unless kSystemTime) where it
+  // has another, its bytes untouched. Throws Error.
+  static void KeepTime(const std::string& path, std::int64_t time) {
+    std::int64_t now = 0;
+    if (time != platform::kSystemTime && !(platform::ModifiedSecondsOf(path, &now) && now == time))
+      platform::SetModifiedTime(path, time);
+  }
+
   // A message file the run leaves in the target, written or found in place.
   void Leave(const Unit& unit, std::int64_t number, const MessageOutcome& outcome) {
     if (manifest_ != nullptr) manifest_->Add(unit.folder, number, outcome.digest);

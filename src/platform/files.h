@@ -29,6 +29,9 @@ struct InputFile {
 };
 
 void OpenForReading(const std::string& path, InputFile* file);
+// The open file's last write time when it was opened, in whole seconds since
+// 1970-01-01 UTC (rounded down).
+std::int64_t ModifiedSeconds(const InputFile& file);
 // Reads up to `size` bytes into `buffer`; returns 0 only at end of file.
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size);
 // Asks that what follows be read from the disk, not from the system's cache
@@ -40,14 +43,20 @@ void Close(InputFile& file);
 // read differs in length from what it held then: a live store changed under us.
 bool ChangedSinceOpened(const InputFile& file);
 
+// A file's time as the program gives it: whole seconds since 1970-01-01 UTC;
+// kSystemTime leaves the system's own (and costs no call).
+constexpr std::int64_t kSystemTime = INT64_MIN;
+
 // Writes `data` to the file `temporary` (in the same folder), then renames
 // it to `path`, replacing an existing file. On failure no file is left behind.
+// `time`, unless kSystemTime, becomes the file's modification time (Windows:
+// and creation time), set on the open file before it is closed.
 void WriteFileAtomically(const std::string& path, const std::string& temporary,
-                         std::string_view data);
+                         std::string_view data, std::int64_t time = kSystemTime);
 // The two halves of that, for writers that learn a file's final name later:
 // WriteNewFile creates or empties `path` and writes `data` (on failure no
 // file is left); RenameReplacing renames `from` to `to`, replacing a file there.
-void WriteNewFile(const std::string& path, std::string_view data);
+void WriteNewFile(const std::string& path, std::string_view data, std::int64_t time = kSystemTime);
 void RenameReplacing(const std::string& from, const std::string& to);
 // Removes a file; quiet when there is none.
 void RemoveFile(const std::string& path);
@@ -55,6 +64,14 @@ void RemoveFile(const std::string& path);
 // have written: puts its data on its way to stable storage as a written
 // file's is, so that FlushFileSystem covers it too; false when it cannot.
 bool WriteOutKept(const std::string& path);
+
+// Gives the file at `path` (a link itself, never what it leads to) `time` as
+// its modification time (Windows: and creation time), its data and
+// attributes untouched, a read-only file's too. Throws Error.
+void SetModifiedTime(const std::string& path, std::int64_t time);
+// The modification time, in whole seconds, of the file at `path` (links
+// followed); false when it has none.
+bool ModifiedSecondsOf(const std::string& path, std::int64_t* seconds);
 
 // A file written front to back, such as a log.
 struct OutputFile {

@@ -66,6 +66,11 @@ const FailureKindText kFailureText[kFailureKinds] = {
      {"Mail files inside the target, not exported: ", "Mail files inside the target, not counted: ",
       "Mail files inside the target, not compared: ",
       "Mail files inside the target, not checked: "}},
+    {"message-time-differs",
+     {"Message files whose time is not their message's: ",
+      "Message files whose time is not their message's: ",
+      "Message files whose time is not their message's: ",
+      "Message files whose time is not their message's: "}},
 };
 
 const char* LabelOf(FailureKind kind, RunKind run) {
@@ -106,6 +111,9 @@ void EndRunLog(ExportReport& report) {
     LogLine(log, {"interrupted", platform::SignalName(report.interrupted)});
   if (!report.manifest.empty())
     LogLine(log, {"manifest", platform::DisplayPath(report.manifest), report.manifestDigest});
+  if (report.dates)
+    LogLine(log, {"dates", std::to_string(report.timeSources[0]),
+                  std::to_string(report.timeSources[1]), std::to_string(report.timeSources[2])});
   // Asked before the totals, so that they count it: a log moved away keeps
   // every line in the moved file; one removed, or replaced by a file renamed
   // over it (a message file the run writes), has lost them.
@@ -127,7 +135,8 @@ void EndRunLog(ExportReport& report) {
   std::snprintf(seconds, sizeof seconds, "\t%.3f\t", elapsed.count());
   // Last, so that every field before it keeps its place.
   log.pending += line + seconds + std::to_string(report.inPlace) + "\t" +
-                 std::to_string(report.counts[kInsideTarget]) + "\n";
+                 std::to_string(report.counts[kInsideTarget]) + "\t" +
+                 std::to_string(report.counts[kMessageTimeDiffers]) + "\n";
   FlushRunLog(log);
   if (!log.error.empty()) report.Fail({kLogNotWritten, log.file.path, log.error});
 }

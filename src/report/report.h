@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/mail_date.h"
+
 namespace plenvar {
 
 // What failed during a run. A failing step is skipped and the walk goes on,
@@ -29,6 +31,9 @@ enum FailureKind {
   // A mail file the mask selects inside the target, which the walk passes by
   // (its count ends the log's total line):
   kInsideTarget,
+  // A message file with the right bytes but not its message's time, found by
+  // a verify with "/DATES" (its count ends the log's total line):
+  kMessageTimeDiffers,
   kFailureKinds
 };
 
@@ -84,6 +89,11 @@ struct ExportReport {
   // Of the messages, those whose message file a rerun found already in place,
   // with exactly its text, and left as it was.
   std::int64_t inPlace = 0;
+  // A run with "/DATES": how many of the messages took their time from each
+  // source, in TimeSource order (Received:, Date:, the mail file).
+  bool dates = false;
+  std::int64_t timeSources[3] = {};
+  void CountTime(TimeSource source) { ++timeSources[static_cast<int>(source)]; }
   // The signal that stopped the run before the walk was done; 0 when none did.
   int interrupted = 0;
   RunLog* log = nullptr;  // every failure and mail file goes there too
@@ -98,7 +108,8 @@ struct ExportReport {
 };
 
 // Ends the log, if there is one: an `interrupted` line when a signal stopped
-// the run, a `manifest` line with its path and digest, then the totals. A
+// the run, a `manifest` line with its path and digest, a `dates` line with
+// the counts of each time source (a run with "/DATES"), then the totals. A
 // log that could not be written to its end, or that is no longer at its path,
 // is a failure of the run.
 void EndRunLog(ExportReport& report);

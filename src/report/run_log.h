@@ -5,8 +5,11 @@
 //   fail   kind  path  reason
 //   interrupted  signal name (a run that was stopped)
 //   manifest  path  its SHA-256 (a run with "/MANIFEST:")
+//   dates  messages timed by Received:  by Date:  by the mail file (a run
+//          with "/DATES")
 //   total  folders  mail files  messages  bytes  failures of each kind (but
-//          a manifest's)  seconds  in place  inside the target
+//          a manifest's)  seconds  in place  inside the target  times that
+//          differ
 #ifndef PLENVAR_REPORT_RUN_LOG_H_
 #define PLENVAR_REPORT_RUN_LOG_H_
 

@@ -50,6 +50,7 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
   ExportReport report;
   report.run = options.kind;
   report.log = options.log;
+  report.dates = options.dates;
   const std::string changed =
       std::string("changed while it was read (what was read was ") + TextOf(options.kind).did + ")";
   // Each thread that cuts has a cutter of its own; all count into the
@@ -70,7 +71,8 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
     ++control.mailFiles;
     return failure;
   };
-  std::unique_ptr<Job> job = MakeJob(options.kind, options.targetMade, options.manifest);
+  std::unique_ptr<Job> job =
+      MakeJob(options.kind, options.targetMade, options.manifest, options.dates);
   std::unique_ptr<MailFileQueue> queue;
   if (options.writers == 1) {
     queue = MakeSequential(std::move(job), report, cut, control);

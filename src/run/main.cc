@@ -22,6 +22,8 @@ const char kHelpText[] =
     "  /MT:n       n worker threads, 1 to 64 (default one per core, up to 8)\r\n"
     "  /LIST       dry run: cut everything, write nothing, tell the totals\r\n"
     "  /VERIFY     compare the target with what the export writes; write nothing\r\n"
+    "  /DATES      give each message file its message's received time (first Received:,\r\n"
+    "              else Date:, else the mail file's time); with /VERIFY also check it\r\n"
     "  /LOG:file   write an account of the run into file (never over another file,\r\n"
     "              another run's log, or a message file's name in the target)\r\n"
     "  /MANIFEST:file  list every message file the export leaves (or the verify\r\n"
@@ -57,6 +59,11 @@ Notice CompletionNotice(const ExportReport& report) {
     totals = "\r\nMessage files written: " + std::to_string(report.messages - report.inPlace) +
              "\r\nMessage files already in place: " + std::to_string(report.inPlace);
   }
+  if (report.dates) {
+    totals += "\r\nTimes from Received: " + std::to_string(report.timeSources[0]) +
+              ", from Date: " + std::to_string(report.timeSources[1]) +
+              ", from the mail file: " + std::to_string(report.timeSources[2]);
+  }
   if (report.total == 0) return {done + totals, "Done", kIconInformation};
   std::string text = done + " with errors";
   for (int kind = 0; kind < kFailureKinds; ++kind) {
@@ -87,6 +94,7 @@ ExportReport Run(const Options& options, Prepared& prepared, RunControl& control
   run.writers = options.writers;
   run.kind = options.Kind();
   run.targetMade = prepared.made;
+  run.dates = options.dates;
   if (prepared.manifest) {
     prepared.manifest->Begin();
     run.manifest = prepared.manifest.get();

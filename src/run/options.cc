@@ -66,6 +66,7 @@ constexpr OptionRow kOptions[] = {
      }},
     {"/LIST", false, [](Options& o, std::string_view, std::string&&) { o.list = true; }},
     {"/VERIFY", false, [](Options& o, std::string_view, std::string&&) { o.verify = true; }},
+    {"/DATES", false, [](Options& o, std::string_view, std::string&&) { o.dates = true; }},
     // In capitals only; written otherwise it is accepted and does nothing.
     {"/SILENT", false,
      [](Options& o, std::string_view typed, std::string&&) { o.silent = typed == "/SILENT"; }},
@@ -85,8 +86,8 @@ std::string Shown(std::string_view text) {
 }
 
 const char kOptionList[] =
-    "Options: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /VERIFY /LOG:file "
-    "/MANIFEST:file /SILENT";
+    "Options: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /VERIFY /DATES "
+    "/LOG:file /MANIFEST:file /SILENT";
 
 // Every "/" starts an option, since a value ends at the next one: so each
 // piece from a "/" up to the next must be one option, with its value, which
@@ -153,6 +154,10 @@ std::optional<Notice> ParseOptions(std::string_view commandLine, Options* option
     return Refusal(
         "/M:FileMask selects mail files of /S:SourceDirectory: a verify from "
         "/MANIFEST:file alone checks the files it lists.");
+  if (options->ManifestOnly() && options->dates)
+    return Refusal(
+        "/DATES reads each message's time from /S:SourceDirectory: a verify from "
+        "/MANIFEST:file alone checks bytes only.");
   if (options->writers == 0)
     return Refusal("/MT:n must be a number of writer threads from 1 to 64.");
   if (options->list && options->verify) return Refusal("/LIST and /VERIFY cannot go together.");

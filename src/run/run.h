@@ -48,6 +48,7 @@ struct Options {
   // not such a number.
   int writers = 0;
   bool list = false, verify = false;
+  bool dates = false;   // "/DATES": message files get their messages' times
   bool silent = false;  // "/SILENT", in capitals
   // "/VERIFY" with "/MANIFEST:" and no "/S:": the manifest checked alone.
   bool ManifestOnly() const { return verify && manifestWanted && source.empty(); }
@@ -122,6 +123,7 @@ struct ExportOptions {
   RunKind kind = RunKind::kExport;
   RunLog* log = nullptr;         // the "/LOG:" file, open
   Manifest* manifest = nullptr;  // the "/MANIFEST:" file, open
+  bool dates = false;            // "/DATES"
   // The first level of the target that was made for this run ("" when the
   // target was there before): no folder at or below it holds an earlier run's
   // message files, so none is looked for there.

@@ -70,6 +70,12 @@ void OpenForReading(const std::string& path, InputFile* file) {
   file->bytesRead = 0;
 }
 
+std::int64_t ModifiedSeconds(const InputFile& file) {
+  // Rounded down, before 1970 too.
+  return file.modified >= 0 ? file.modified / 1000000000
+                            : -((-file.modified + 999999999) / 1000000000);
+}
+
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
   for (;;) {
     ssize_t n = ::read(static_cast<int>(file.handle), buffer, size);
@@ -113,14 +119,29 @@ int WriteAll(int fd, const char* data, std::size_t size) {
   return 0;
 }
 
+// The modification time `time` for utimensat and futimens; the access time
+// is left as the system keeps it.
+struct FileTimes {
+  struct timespec times[2];
+  explicit FileTimes(std::int64_t time) {
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(time);
+    times[1].tv_nsec = 0;
+  }
+};
+
 // Creates or empties the file at `path` and writes data; 0, or an errno
 // with no file left.
-int WriteNew(const std::string& path, std::string_view data) {
+int WriteNew(const std::string& path, std::string_view data, std::int64_t time) {
   const int fd = AtPath(path, true, [](const Place& at) {
     return ::openat(at.folder, at.name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   });
   if (fd < 0) return errno;
   int error = WriteAll(fd, data.data(), data.size());
+  // After the last write, which would set it again; the rename keeps it.
+  if (error == 0 && time != kSystemTime && ::futimens(fd, FileTimes(time).times) != 0)
+    error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error != 0) RemoveFile(path);
   return error;
@@ -139,14 +160,14 @@ int Rename(const std::string& from, const std::string& to) {
 }  // namespace
 
 void WriteFileAtomically(const std::string& path, const std::string& temporary,
-                         std::string_view data) {
-  int error = WriteNew(temporary, data);
+                         std::string_view data, std::int64_t time) {
+  int error = WriteNew(temporary, data, time);
   if (error == 0 && (error = Rename(temporary, path)) != 0) RemoveFile(temporary);
   if (error != 0) throw SystemError(path, error);
 }
 
-void WriteNewFile(const std::string& path, std::string_view data) {
-  if (const int error = WriteNew(path, data)) throw SystemError(path, error);
+void WriteNewFile(const std::string& path, std::string_view data, std::int64_t time) {
+  if (const int error = WriteNew(path, data, time)) throw SystemError(path, error);
 }
 
 void RenameReplacing(const std::string& from, const std::string& to) {
@@ -155,6 +176,22 @@ void RenameReplacing(const std::string& from, const std::string& to) {
 
 // FlushFileSystem's syncfs writes out every file of the file system.
 bool WriteOutKept(const std::string&) { return true; }
+
+void SetModifiedTime(const std::string& path, std::int64_t time) {
+  const FileTimes times(time);
+  const auto setAt = [&times](const Place& at) {
+    return ::utimensat(at.folder, at.name, times.times, AT_SYMLINK_NOFOLLOW);
+  };
+  if (AtPath(path, false, setAt) != 0) throw SystemError(path, errno);
+}
+
+bool ModifiedSecondsOf(const std::string& path, std::int64_t* seconds) {
+  struct stat st;
+  const auto statAt = [&st](const Place& at) { return ::fstatat(at.folder, at.name, &st, 0); };
+  if (AtPath(path, true, statAt) != 0) return false;
+  *seconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  return true;
+}
 
 void RemoveFile(const std::string& path) {
   AtPath(path, false, [](const Place& at) { return ::unlinkat(at.folder, at.name, 0); });

@@ -40,7 +40,26 @@ std::int64_t ModifiedOf(HANDLE handle) {
                                    written.dwLowDateTime);
 }
 
+// 100 ns units from 1601 to 1970.
+constexpr std::int64_t kEpochTicks = 116444736000000000;
+
+FILETIME FileTimeOf(std::int64_t seconds) {
+  const auto ticks = static_cast<std::uint64_t>(seconds * 10000000 + kEpochTicks);
+  return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+// The modification and creation time of the open file; true when set.
+bool SetTimes(HANDLE handle, std::int64_t seconds) {
+  const FILETIME time = FileTimeOf(seconds);
+  return ::SetFileTime(handle, &time, nullptr, &time) != 0;
+}
+
 }  // namespace
+
+std::int64_t ModifiedSeconds(const InputFile& file) {
+  const std::int64_t since = file.modified - kEpochTicks;
+  return since >= 0 ? since / 10000000 : -((-since + 9999999) / 10000000);
+}
 
 namespace {
 
@@ -167,7 +186,7 @@ void DeleteAndClose(HANDLE handle, const std::wstring& path) {
 
 // Creates or empties `path`, writes data and puts it on disk; 0 with the file
 // left open as *handle, or an error code with no file left.
-DWORD WriteNew(const std::wstring& path, std::string_view data, HANDLE* handle) {
+DWORD WriteNew(const std::wstring& path, std::string_view data, HANDLE* handle, std::int64_t time) {
   *handle = CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (*handle == INVALID_HANDLE_VALUE) return GetLastError();
@@ -185,6 +204,8 @@ DWORD WriteNew(const std::wstring& path, std::string_view data, HANDLE* handle) 
     p += n;
     left -= n;
   }
+  // After the last write, which would set it again; the rename keeps it.
+  if (error == 0 && time != kSystemTime && !SetTimes(*handle, time)) error = GetLastError();
   if (error == 0) error = PutOnDisk(*handle);
   if (error != 0) DeleteAndClose(*handle, path);
   return error;
@@ -213,10 +234,10 @@ DiskCalls& Disk() {
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& temporaryPath,
-                         std::string_view data) {
+                         std::string_view data, std::int64_t time) {
   const std::wstring temporary = SystemPath(temporaryPath);
   HANDLE handle;
-  DWORD error = WriteNew(temporary, data, &handle);
+  DWORD error = WriteNew(temporary, data, &handle, time);
   if (error == 0) {
     error = RenameOpen(handle, SystemPath(path));
     if (error != 0) {
@@ -228,10 +249,10 @@ void WriteFileAtomically(const std::string& path, const std::string& temporaryPa
   if (error != 0) throw SystemError(path, error);
 }
 
-void WriteNewFile(const std::string& path, std::string_view data) {
+void WriteNewFile(const std::string& path, std::string_view data, std::int64_t time) {
   const std::wstring name = SystemPath(path);
   HANDLE handle;
-  DWORD error = WriteNew(name, data, &handle);
+  DWORD error = WriteNew(name, data, &handle, time);
   // The file must be closed before it can be renamed or deleted.
   if (error == 0 && !CloseHandle(handle)) {
     error = GetLastError();
@@ -246,6 +267,29 @@ void RenameReplacing(const std::string& from, const std::string& to) {
 }
 
 void RemoveFile(const std::string& path) { DeleteFileW(SystemPath(path).c_str()); }
+
+void SetModifiedTime(const std::string& path, std::int64_t time) {
+  // The attributes' right alone, which a read-only file grants too; the link
+  // itself, never what it leads to.
+  HANDLE handle = CreateFileW(SystemPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
+  const DWORD error = SetTimes(handle, time) ? 0 : GetLastError();
+  CloseHandle(handle);
+  if (error != 0) throw SystemError(path, error);
+}
+
+bool ModifiedSecondsOf(const std::string& path, std::int64_t* seconds) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return false;
+  InputFile file;
+  file.modified = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+      data.ftLastWriteTime.dwLowDateTime);
+  *seconds = ModifiedSeconds(file);
+  return true;
+}
 
 bool WriteOutKept(const std::string& path) {
   HANDLE handle = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
