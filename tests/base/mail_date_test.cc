@@ -123,6 +123,21 @@ TEST(MailDateTest, ReadsEveryFormMailHasCarried) {
   for (const auto& c : cases) EXPECT_EQ(Read(c.text), c.seconds) << c.text;
 }
 
+// The log's form of a time; the expected texts are another library's.
+TEST(MailDateTest, FormatsTimesAsTheLogWritesThem) {
+  const struct {
+    std::int64_t seconds;
+    const char* text;
+  } cases[] = {{0, "1970-01-01T00:00:00Z"},
+               {951782400, "2000-02-29T00:00:00Z"},
+               {1057049557, "2003-07-01T08:52:37Z"},
+               {4107542399, "2100-02-28T23:59:59Z"},
+               {kLatestMailTime, "9999-12-31T23:59:59Z"},
+               {-1, "-1"},
+               {kLatestMailTime + 1, "253402300800"}};
+  for (const auto& c : cases) EXPECT_EQ(FormatMailTime(c.seconds), c.text) << c.seconds;
+}
+
 // Which field gives the time: the first Received: field's date after its
 // last ';', else the first Date: field's; only the header is read.
 TEST(MailDateTest, FindsTheTimeInTheHeader) {

@@ -31,7 +31,8 @@ RunResult RunMain(const std::string& commandLine) {
 }
 
 const std::string kOptions =
-    "\r\nOptions: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /VERIFY /LOG:file "
+    "\r\nOptions: /S:SourceDirectory /T:TargetDirectory /M:FileMask /MT:n /LIST /VERIFY /DATES "
+    "/LOG:file "
     "/MANIFEST:file /SILENT";
 
 TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
@@ -79,6 +80,11 @@ TEST(MainTest, ParameterNoticesEndTheRunBeforeAnyWork) {
       {"store /T:out", error("Text outside any option: store" + kOptions)},
       {"/S:a /T:b /LIST plan", error("/LIST takes no value: plan")},
       {"/S:a /T:b /LIST /verify", error("/LIST and /VERIFY cannot go together.")},
+      {"/S:a /T:b /DATES now", error("/DATES takes no value: now")},
+      {"/S:a /T:b /DATESX", unknown("/DATESX")},
+      {"/T:b /VERIFY /MANIFEST:m /dates",
+       error("/DATES reads each message's time from /S:SourceDirectory: a verify from "
+             "/MANIFEST:file alone checks bytes only.")},
       {"/S:small /S:store /T:out", error("/S: given twice: give each option once.")},
       {"/m:*.msg /M:*.txt /S:a /T:b", error("/M: given twice: give each option once.")},
       {"/S:a /T:b /SILENT /silent", error("/SILENT given twice: give each option once.")},
