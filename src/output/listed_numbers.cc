@@ -21,6 +21,18 @@ void ListedNumbers::Add(const std::string& folder, std::int64_t number) {
   }
 }
 
+void ListedNumbers::AddFolder(const std::string& folder) {
+  if (numbers_.try_emplace(folder).second) order_.push_back(folder);
+}
+
+bool ListedNumbers::Holds(const std::string& folder, std::int64_t number) const {
+  const auto it = numbers_.find(folder);
+  return it != numbers_.end() &&
+         std::any_of(it->second.begin(), it->second.end(), [number](const auto& range) {
+           return range.first <= number && number <= range.second;
+         });
+}
+
 void ListedNumbers::ReportExtras(ExportReport& report, const std::atomic<int>* stop) const {
   for (const std::string& folder : order_) {
     if (stop != nullptr && stop->load() != 0) return;
@@ -30,15 +42,11 @@ void ListedNumbers::ReportExtras(ExportReport& report, const std::atomic<int>* s
     } catch (const Error&) {
       continue;  // its message files were all reported missing
     }
-    const Ranges& ranges = numbers_.at(folder);
     for (const platform::Entry& file : listing.files) {
       std::int64_t number = 0;
       const NameKind kind = KindOfName(file.name, &number);
       if (kind == NameKind::kOther) continue;
-      const bool expected = kind == NameKind::kMessageFile &&
-                            std::any_of(ranges.begin(), ranges.end(), [number](const auto& range) {
-                              return range.first <= number && number <= range.second;
-                            });
+      const bool expected = kind == NameKind::kMessageFile && Holds(folder, number);
       if (!expected)
         report.Fail({kExtraFile, file.path,
                      kind == NameKind::kTemporary

@@ -61,6 +61,8 @@ struct ExportReport {
   // Of the messages, those whose message file a rerun found already in place,
   // with exactly its text, and left as it was.
   std::int64_t inPlace = 0;
+  // Temporary files earlier runs left that this run removed.
+  std::int64_t removed = 0;
   // The signal that stopped the run before the walk was done; 0 when none did.
   int interrupted = 0;
   RunLog* log = nullptr;  // every failure and mail file goes there too
@@ -68,6 +70,8 @@ struct ExportReport {
   std::string manifest, manifestDigest;
 
   void Fail(Failure failure);
+  // A file of the program's own that the run removed from the target, and why.
+  void Removed(const std::string& path, const std::string& what);
   // One mail file done: `messages` message files numbered from `first`.
   void MailFileDone(const std::string& source, const std::string& targetFolder, std::int64_t first,
                     std::int64_t messages, std::int64_t bytes);
