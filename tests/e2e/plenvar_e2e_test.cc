@@ -807,7 +807,10 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
     testing::WriteFile(d / "victim", "victim\n");
     return d / "victim";
   };
-  Tree shifted = kExported, extra = kExported;
+  Tree shifted = kExported, extra = kExported, tmpFolder = kExported;
+  tmpFolder.erase("bob/000000000000000004.MAI");
+  tmpFolder["bob/000000000000000003-1.MAI.tmp/"] = "";
+  tmpFolder["bob/000000000000000003-1.MAI.tmp/x/"] = "";
   shifted["bob/000000000000000003.MAI"] = kExported.at("bob/000000000000000004.MAI");
   extra["bob/000000000000000007.MAI"] = kExported.at("bob/000000000000000004.MAI");
   const struct {
@@ -856,6 +859,22 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
          mkfifo((d / tmp3).c_str(), 0600);
        },
        1, 3, "", kExported},
+      {"an empty folder at a temporary name",
+       [&](Path d) {
+         std::filesystem::remove(d / bob);
+         std::filesystem::create_directory(d / tmp3);
+       },
+       1, 3, "", kExported},
+      {"a folder that is not empty at a temporary name",
+       [&](Path d) {
+         std::filesystem::remove(d / bob);
+         std::filesystem::create_directories(d / tmp3 / "x");
+       },
+       0, 3,
+       notWritten + "bob/000000000000000004.MAI: what is at its temporary name "
+                    "000000000000000003-1.MAI.tmp could not be removed: Directory not empty (the "
+                    "rest of store/bob/inbox.msg was not exported)\n",
+       tmpFolder},
       {"a link to a file of the same text in place of a message file",
        [&](Path d) {
          testing::WriteFile(victim(d), ReadFile(d / bob));
