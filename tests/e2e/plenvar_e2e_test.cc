@@ -844,7 +844,7 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
       {"a hard link to a mail file at a temporary name",
        [&](Path d) {
          std::filesystem::remove(d / bob);
-         std::filesystem::create_hard_link(d / "store/bob/inbox.msg", d / tmp3);
+         std::filesystem::create_hard_link(d / "store/anna/inbox.msg", d / tmp3);
        },
        1, 3, "", kExported},
       {"a symbolic link at a temporary name",

@@ -291,7 +291,8 @@ TEST(MainTest, VerifyFindsWhatDiffersFromTheExport) {
        [&](Path d) {
          testing::WriteFile(d / "copy", "Received: b\r\n");
          fs::remove(d / "out/a" / two);
-         fs::create_symlink(d / "copy", d / "out/a" / two);
+         std::error_code noLinks;  // under Wine: the file is then simply missing
+         fs::create_symlink(d / "copy", d / "out/a" / two, noLinks);
        },
        kMessageMissing, "a/" + two},
       {"a mail file added to the source",
