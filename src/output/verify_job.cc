@@ -88,7 +88,7 @@ class VerifyJob : public Job {
 
  private:
   std::vector<std::string> folders_;  // the walk's thread, then Finish
-  ListedNumbers listed_;  // the numbers an export writes into each folder
+  ListedNumbers listed_;              // the numbers an export writes into each folder
   Manifest* manifest_;
 };
 

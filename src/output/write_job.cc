@@ -134,9 +134,9 @@ class WriteJob : public Job {
       if (reason.empty()) {
         report.Removed(path, "a temporary file an earlier run left");
       } else {
-        report.Fail({kExtraFile, path,
-                     "a temporary file an earlier run left, which could not be removed: " +
-                         reason});
+        report.Fail(
+            {kExtraFile, path,
+             "a temporary file an earlier run left, which could not be removed: " + reason});
       }
     }
     if (!stopped) ReportNotLeft(report);

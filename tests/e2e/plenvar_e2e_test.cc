@@ -832,8 +832,8 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
       {"one changed at its size",
        [&](Path d) { testing::WriteFile(d / bob, std::string(ReadFile(d / bob).size(), 'x')); }, 1,
        3, "", kExported},
-      {"a leftover temporary file",
-       [&](Path d) { std::filesystem::rename(d / bob, d / tmp3); }, 1, 3, "", kExported},
+      {"a leftover temporary file", [&](Path d) { std::filesystem::rename(d / bob, d / tmp3); }, 1,
+       3, "", kExported},
       {"stale temporary files beside messages in place",
        [&](Path d) {
          std::filesystem::copy(d / bob, d / "out/bob/000000000000000009-1.MAI.tmp");
@@ -883,15 +883,16 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
        },
        1, 3, "", kExported},
       {"a message file beyond those a run leaves",
-       [&](Path d) { std::filesystem::copy(d / bob, d / "out/bob/000000000000000007.MAI"); }, 0,
-       4, "Files in the target that the export would not have written: 1\n"
-       "out/bob/000000000000000007.MAI:" + notLeft, extra},
+       [&](Path d) { std::filesystem::copy(d / bob, d / "out/bob/000000000000000007.MAI"); }, 0, 4,
+       "Files in the target that the export would not have written: 1\n"
+       "out/bob/000000000000000007.MAI:" +
+           notLeft,
+       extra},
       {"a folder in its place", folderAt(bob), 0, 3,
        notWritten + "bob/000000000000000004.MAI: Is a directory (the rest of "
                     "store/bob/inbox.msg was not exported)\n",
        folderAtBob},
-      {"a folder in place of an earlier one", folderAt(anna), 1, 1, annaNotWritten,
-       folderAtAnna},
+      {"a folder in place of an earlier one", folderAt(anna), 1, 1, annaNotWritten, folderAtAnna},
       // Numbered lower than an export without the failure would: in place all the same.
       {"a folder in place of an earlier one, run twice", folderAt(anna), 0, 2, annaNotWritten,
        folderAtAnna, true},
@@ -899,8 +900,9 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
       // failed run shifted is not taken for this run's.
       {"a folder in place of an earlier one, then removed", folderAt(anna), 1, 3,
        "Files in the target that the export would not have written: 1\n"
-       "out/bob/000000000000000003.MAI:" + notLeft, shifted, true,
-       [&](Path d) { std::filesystem::remove(d / anna); }},
+       "out/bob/000000000000000003.MAI:" +
+           notLeft,
+       shifted, true, [&](Path d) { std::filesystem::remove(d / anna); }},
   };
   for (const char* threads : {"/MT:1", "/MT:4"}) {
     for (const auto& c : cases) {

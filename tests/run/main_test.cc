@@ -116,7 +116,8 @@ TEST(MainTest, HelpAndVersion) {
     EXPECT_EQ(run.notices[0].style, c.status == 0 ? kIconInformation : kIconError) << c.commandLine;
   }
   // One line per option.
-  for (const char* option : {"/S:", "/T:", "/M:", "/MT:", "/LIST", "/VERIFY", "/LOG:", "/MANIFEST:", "/SILENT"})
+  for (const char* option :
+       {"/S:", "/T:", "/M:", "/MT:", "/LIST", "/VERIFY", "/LOG:", "/MANIFEST:", "/SILENT"})
     EXPECT_NE(std::string(kHelpText).find("\n  " + std::string(option)), std::string::npos)
         << option;
   const std::string version = kVersionText;

@@ -128,8 +128,7 @@ int RemoveAt(const Place& at) {
 // removed, never opened, and the name created afresh.
 int WriteNew(const std::string& path, std::string_view data, bool* notRemoved) {
   const auto create = [](const Place& at) {
-    return ::openat(at.folder, at.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0666);
+    return ::openat(at.folder, at.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   };
   int fd = AtPath(path, true, create);
   for (int attempt = 0; fd < 0 && errno == EEXIST && attempt < 3; ++attempt) {
@@ -163,7 +162,8 @@ namespace {
 Error WriteError(const std::string& path, const std::string& temporary, int error,
                  bool notRemoved) {
   if (!notRemoved) return SystemError(path, error);
-  return Error(path, "what is at its temporary name " + temporary.substr(temporary.rfind('\\') + 1) +
+  return Error(path, "what is at its temporary name " +
+                         temporary.substr(temporary.rfind('\\') + 1) +
                          " could not be removed: " + std::strerror(error));
 }
 

@@ -70,9 +70,9 @@ bool IsLink(HANDLE handle) {
 
 HANDLE OpenShared(const std::string& path, const std::wstring& name, DWORD flags) {
   for (int attempt = 0;; ++attempt) {
-    const HANDLE handle =
-        CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, flags, nullptr);
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle != INVALID_HANDLE_VALUE) return handle;
     const DWORD error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION) throw SystemError(path, error);
@@ -112,10 +112,9 @@ void OpenForReading(const std::string& path, InputFile* file, bool followLinks) 
   file->handle = reinterpret_cast<std::intptr_t>(handle);
   file->path = path;
   file->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  file->modified =
-      static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime)
-                                 << 32) |
-                                info.ftLastWriteTime.dwLowDateTime);
+  file->modified = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+      info.ftLastWriteTime.dwLowDateTime);
   file->bytesRead = 0;
 }
 
@@ -216,8 +215,7 @@ DWORD RemoveAt(const std::wstring& path) {
 // left open as *handle, or an error code with no file left. CREATE_NEW first,
 // so that the usual case costs one call: an entry there (a link, a hard link
 // to another file) is removed, never opened, and the name created afresh.
-DWORD WriteNew(const std::wstring& path, std::string_view data, HANDLE* handle,
-               bool* notRemoved) {
+DWORD WriteNew(const std::wstring& path, std::string_view data, HANDLE* handle, bool* notRemoved) {
   const auto create = [&path] {
     return CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
