@@ -930,6 +930,10 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
         EXPECT_EQ(p.status, 1) << what;
         EXPECT_EQ(p.err, "Export Completed with errors\n" + c.failure + counts) << what;
       }
+      if (std::filesystem::is_fifo(dir.path / tmp3)) {  // reading the tree would block
+        ADD_FAILURE() << what << ": a FIFO left at a temporary name";
+        continue;
+      }
       EXPECT_EQ(ReadTree(dir.path / "out"), c.tree) << what;
       EXPECT_FALSE(std::filesystem::is_symlink(dir.path / bob)) << what;
       EXPECT_EQ(ReadTree(dir.path / "store"), store) << what;
