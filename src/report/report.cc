@@ -38,7 +38,6 @@ void ExportReport::Fail(Failure failure) {
 }
 
 void ExportReport::Removed(const std::string& path, const std::string& what) {
-  ++removed;
   if (log != nullptr) LogLine(*log, {"removed", platform::DisplayPath(path), what});
 }
 

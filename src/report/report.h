@@ -61,8 +61,6 @@ struct ExportReport {
   // Of the messages, those whose message file a rerun found already in place,
   // with exactly its text, and left as it was.
   std::int64_t inPlace = 0;
-  // Temporary files earlier runs left that this run removed.
-  std::int64_t removed = 0;
   // The signal that stopped the run before the walk was done; 0 when none did.
   int interrupted = 0;
   RunLog* log = nullptr;  // every failure and mail file goes there too
