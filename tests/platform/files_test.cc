@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 
 #include "platform/folders.h"
 #include "test_util.h"
@@ -15,15 +14,6 @@ namespace {
 using plenvar::testing::ReadFile;
 using plenvar::testing::TempDir;
 using plenvar::testing::WriteFile;
-
-bool Throws(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Error&) {
-    return true;
-  }
-  return false;
-}
 
 // A log replaces only a log: anything else at its name stays as it was.
 TEST(FilesTest, CreateOrReplaceOwnReplacesOnlyItsOwnKind) {
@@ -46,42 +36,6 @@ TEST(FilesTest, CreateOrReplaceOwnReplacesOnlyItsOwnKind) {
     if (c.replaced) Append(file, "new");
     Close(file);
     EXPECT_EQ(ReadFile(path), c.replaced ? "new" : c.before) << what;
-  }
-}
-
-// A file written anew never writes through what had its name: the entry is
-// removed first, and one that cannot be is the write's failure. (A FIFO, whose
-// open would block, is the end-to-end tests' row: they have a time limit.)
-TEST(FilesTest, ANewFileReplacesWhateverHadItsNameWithoutWritingThroughIt) {
-  namespace fs = std::filesystem;
-  const struct {
-    const char* what;
-    std::function<void(const fs::path& at, const fs::path& other)> make;
-    bool written = true;
-  } cases[] = {
-      {"nothing", [](const fs::path&, const fs::path&) {}},
-      {"a file", [](const fs::path& at, const fs::path&) { WriteFile(at, "old"); }},
-      {"a hard link", [](const fs::path& at, const fs::path& o) { fs::create_hard_link(o, at); }},
-      {"an empty folder", [](const fs::path& at, const fs::path&) { fs::create_directory(at); }},
-      {"a folder that is not empty",
-       [](const fs::path& at, const fs::path&) { fs::create_directories(at / "x"); }, false},
-#ifndef _WIN32
-      {"a symbolic link", [](const fs::path& at, const fs::path& o) { fs::create_symlink(o, at); }},
-      {"a dangling link",
-       [](const fs::path& at, const fs::path& o) { fs::create_symlink(o.string() + "-no", at); }},
-#endif
-  };
-  for (const auto& c : cases) {
-    TempDir dir;
-    const std::string at = dir.Sub("1-1.MAI.tmp"), other = dir.Sub("other");
-    WriteFile(other, "other");
-    c.make(at, other);
-    EXPECT_EQ(Throws([&] { WriteNewFile(at, "new"); }), !c.written) << c.what;
-    if (c.written) {
-      EXPECT_EQ(ReadFile(at), "new") << c.what;
-      EXPECT_FALSE(fs::is_symlink(at)) << c.what;
-    }
-    EXPECT_EQ(ReadFile(other), "other") << c.what;
   }
 }
 
