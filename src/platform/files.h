@@ -28,7 +28,10 @@ struct InputFile {
   std::uint64_t bytesRead = 0;
 };
 
-void OpenForReading(const std::string& path, InputFile* file);
+// `followLinks` false: a file the program itself names, where a link (a
+// symbolic link, or a reparse point on Windows) is never what it looks for,
+// and fails as "not a regular file".
+void OpenForReading(const std::string& path, InputFile* file, bool followLinks = true);
 // Reads up to `size` bytes into `buffer`; returns 0 only at end of file.
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size);
 // Asks that what follows be read from the disk, not from the system's cache
@@ -44,17 +47,19 @@ bool ChangedSinceOpened(const InputFile& file);
 // it to `path`, replacing an existing file. On failure no file is left behind.
 void WriteFileAtomically(const std::string& path, const std::string& temporary,
                          std::string_view data);
+// The temporary file is always a new file: whatever entry had its name (a
+// file, a link, a FIFO, an empty folder) is removed first, never opened or
+// written through; one that cannot be removed fails the write.
 // The two halves of that, for writers that learn a file's final name later:
-// WriteNewFile creates or empties `path` and writes `data` (on failure no
+// WriteNewFile makes `path` a new file so and writes `data` (on failure no
 // file is left); RenameReplacing renames `from` to `to`, replacing a file there.
 void WriteNewFile(const std::string& path, std::string_view data);
 void RenameReplacing(const std::string& from, const std::string& to);
 // Removes a file; quiet when there is none.
 void RemoveFile(const std::string& path);
-// A file a run keeps as it found it, which a run killed before its flush may
-// have written: puts its data on its way to stable storage as a written
-// file's is, so that FlushFileSystem covers it too; false when it cannot.
-bool WriteOutKept(const std::string& path);
+// Removes whatever entry is at `path`, without following a link: a file, a
+// link, a FIFO or an empty folder; quiet when there is none. Throws Error.
+void RemoveEntry(const std::string& path);
 
 // A file written front to back, such as a log.
 struct OutputFile {

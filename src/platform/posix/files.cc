@@ -46,12 +46,13 @@ int AtPath(const std::string& path, bool open, Call call) {
 
 }  // namespace
 
-void OpenForReading(const std::string& path, InputFile* file) {
+void OpenForReading(const std::string& path, InputFile* file, bool followLinks) {
   // O_NONBLOCK so that a FIFO named like a mail file cannot stall the run
   // before the check below turns it away.
-  const int fd = AtPath(path, true, [](const Place& at) {
-    return ::openat(at.folder, at.name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  });
+  const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
+  const int fd =
+      AtPath(path, true, [flags](const Place& at) { return ::openat(at.folder, at.name, flags); });
+  if (fd < 0 && errno == ELOOP && !followLinks) throw Error(path, "not a regular file (a link)");
   if (fd < 0) throw SystemError(path, errno);
   struct stat st;
   if (::fstat(fd, &st) != 0) {
@@ -113,12 +114,31 @@ int WriteAll(int fd, const char* data, std::size_t size) {
   return 0;
 }
 
-// Creates or empties the file at `path` and writes data; 0, or an errno
-// with no file left.
-int WriteNew(const std::string& path, std::string_view data) {
-  const int fd = AtPath(path, true, [](const Place& at) {
-    return ::openat(at.folder, at.name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  });
+// Removes the entry at the place, a folder only if it is empty; 0 or an errno.
+int RemoveAt(const Place& at) {
+  if (::unlinkat(at.folder, at.name, 0) == 0 || errno == ENOENT) return 0;
+  if (errno != EISDIR && errno != EPERM) return errno;
+  const int error = errno;
+  if (::unlinkat(at.folder, at.name, AT_REMOVEDIR) == 0 || errno == ENOENT) return 0;
+  return errno == ENOTDIR ? error : errno;
+}
+
+// Makes `path` a new file and writes data; 0, or an errno with no file left.
+// O_EXCL first, so that the usual case costs one call: an entry there (a
+// link, a hard link to another file, a FIFO that would block the open) is
+// removed, never opened, and the name created afresh.
+int WriteNew(const std::string& path, std::string_view data, bool* notRemoved) {
+  const auto create = [](const Place& at) {
+    return ::openat(at.folder, at.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  };
+  int fd = AtPath(path, true, create);
+  for (int attempt = 0; fd < 0 && errno == EEXIST && attempt < 3; ++attempt) {
+    if (const int error = AtPath(path, false, [](const Place& at) { return -RemoveAt(at); })) {
+      *notRemoved = true;
+      return -error;
+    }
+    fd = AtPath(path, true, create);
+  }
   if (fd < 0) return errno;
   int error = WriteAll(fd, data.data(), data.size());
   if (::close(fd) != 0 && error == 0) error = errno;
@@ -138,26 +158,43 @@ int Rename(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+namespace {
+
+Error WriteError(const std::string& path, const std::string& temporary, int error,
+                 bool notRemoved) {
+  if (!notRemoved) return SystemError(path, error);
+  return Error(path, "what is at its temporary name " +
+                         temporary.substr(temporary.rfind('\\') + 1) +
+                         " could not be removed: " + std::strerror(error));
+}
+
+}  // namespace
+
 void WriteFileAtomically(const std::string& path, const std::string& temporary,
                          std::string_view data) {
-  int error = WriteNew(temporary, data);
+  bool notRemoved = false;
+  int error = WriteNew(temporary, data, &notRemoved);
   if (error == 0 && (error = Rename(temporary, path)) != 0) RemoveFile(temporary);
-  if (error != 0) throw SystemError(path, error);
+  if (error != 0) throw WriteError(path, temporary, error, notRemoved);
 }
 
 void WriteNewFile(const std::string& path, std::string_view data) {
-  if (const int error = WriteNew(path, data)) throw SystemError(path, error);
+  bool notRemoved = false;
+  if (const int error = WriteNew(path, data, &notRemoved))
+    throw WriteError(path, path, error, notRemoved);
 }
 
 void RenameReplacing(const std::string& from, const std::string& to) {
   if (const int error = Rename(from, to)) throw SystemError(to, error);
 }
 
-// FlushFileSystem's syncfs writes out every file of the file system.
-bool WriteOutKept(const std::string&) { return true; }
-
 void RemoveFile(const std::string& path) {
   AtPath(path, false, [](const Place& at) { return ::unlinkat(at.folder, at.name, 0); });
+}
+
+void RemoveEntry(const std::string& path) {
+  if (const int error = AtPath(path, false, [](const Place& at) { return -RemoveAt(at); }))
+    throw SystemError(path, -error);
 }
 
 namespace {
