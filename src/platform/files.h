@@ -83,7 +83,7 @@ OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* fi
 bool ForeignFileAt(const std::string& path, OwnTest ours);
 // Renames the open `file` to `to`, replacing a file there, and closes it
 // (POSIX: while still held; Windows: just after, since a file open without
-// delete sharing cannot be renamed). Throws Error.
+// delete sharing cannot be renamed). Throws Error, the file removed.
 void RenameAndClose(OutputFile& file, const std::string& to);
 // Removes the open `file` and closes it, the same way round; quiet.
 void RemoveAndClose(OutputFile& file);

@@ -294,6 +294,7 @@ void RemoveAndClose(OutputFile& file) {
 void RenameAndClose(OutputFile& file, const std::string& to) {
   const int failed =
       ::rename(NativePath(file.path).c_str(), NativePath(to).c_str()) == 0 ? 0 : errno;
+  if (failed != 0) ::unlink(NativePath(file.path).c_str());
   Close(file);
   if (failed != 0) throw SystemError(to, failed);
 }

@@ -405,8 +405,11 @@ void RemoveAndClose(OutputFile& file) {
 void RenameAndClose(OutputFile& file, const std::string& to) {
   Close(file);
   if (!MoveFileExW(SystemPath(file.path).c_str(), SystemPath(to).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    throw SystemError(to, GetLastError());
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
+    DeleteFileW(SystemPath(file.path).c_str());
+    throw SystemError(to, error);
+  }
 }
 
 bool StillAtItsPath(const OutputFile& file, bool* removed) {
