@@ -211,7 +211,7 @@ platform::OwnFile Manifest::Open(const std::string& path, const std::string& tar
   root_ = targetRoot;
   // A file that is not ours was refused before: this one may be emptied.
   return platform::CreateOrReplaceOwn(
-      temporary_, [](std::string_view) { return true; }, &file_);
+      temporary_, [](std::string_view) { return true; }, &file_, true);
 }
 
 void Manifest::Begin() { platform::RemoveFile(path_); }

@@ -77,7 +77,11 @@ using OwnTest = bool (*)(std::string_view head);
 // `ours`, in one step: no other file can take the name between the check and
 // the creation. The file is held exclusively (as the target is) until it is
 // closed: a file another run holds is left as it is, as any other file is.
-OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file);
+// `madeName`: the run chose the name (a temporary file's), so a link there,
+// or a file with other names too, is never one of ours: emptying it would
+// write over a file elsewhere.
+OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file,
+                           bool madeName = false);
 // Whether a file exists at `path` that `ours` does not pass: what
 // CreateOrReplaceOwn would refuse, asked without creating anything.
 bool ForeignFileAt(const std::string& path, OwnTest ours);

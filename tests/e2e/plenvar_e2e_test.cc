@@ -173,6 +173,13 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
       {{"/S:store", "/T:out", "/MANIFEST:cafe.txt"},
        "",
        "/MANIFEST:file exists and is not a manifest of this program: cafe.txt\n"},
+      // Its temporary name is the run's: never written through to a file elsewhere.
+      {{"/S:store", "/T:out", "/MANIFEST:linked.sha256"},
+       "",
+       "/MANIFEST:file exists and is not a manifest of this program: linked.sha256.tmp\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:hard.sha256"},
+       "",
+       "/MANIFEST:file exists and is not a manifest of this program: hard.sha256.tmp\n"},
       // One run per log and per manifest.
       {{"/S:store", "/T:out", "/LOG:held.log"},
        "",
@@ -201,6 +208,8 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
   const std::string line = std::string(64, '0') + "  ..";
   testing::WriteFile(dir.path / "results.tsv", "run\tseconds\tmemory\n1\t0.5\t100\n");
   testing::WriteFile(dir.path / "cafe.txt", "cafe");
+  std::filesystem::create_symlink("cafe.txt", dir.path / "linked.sha256.tmp");
+  std::filesystem::create_hard_link(dir.path / "cafe.txt", dir.path / "hard.sha256.tmp");
   testing::WriteFile(dir.path / "export.sha256", line + "/000000000000000001.MAI\n");
   testing::WriteFile(dir.path / "empty.sha256", "");
   testing::WriteFile(dir.path / "nul.sha256",

@@ -228,7 +228,7 @@ bool StillNamed(int fd, const std::string& native) {
 
 }  // namespace
 
-OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file) {
+OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file, bool madeName) {
   const std::string native = NativePath(path);
   // A dangling link makes both opens fail for ever: give up after a few.
   for (int attempt = 0;; ++attempt) {
@@ -237,8 +237,9 @@ OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* fi
     const bool made = fd >= 0;
     if (fd < 0 && errno == EEXIST) {
       // O_NONBLOCK: a FIFO at the name must not stall the run; it is refused below.
-      fd = ::open(native.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+      fd = ::open(native.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | (madeName ? O_NOFOLLOW : 0));
       if (fd < 0 && errno == ENOENT && attempt < 3) continue;  // removed since: create it again
+      if (fd < 0 && errno == ELOOP && madeName) return OwnFile::kForeign;
     }
     if (fd < 0) throw SystemError(path, errno);
     // The lock before anything is read or emptied: a file another run holds
@@ -259,7 +260,9 @@ OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* fi
     // The file checked is the file emptied: the same descriptor does both.
     if (!made) {
       std::string head;
-      if (!ReadHead(fd, &head) || !ours(head)) {
+      struct stat st;
+      if (!ReadHead(fd, &head) || !ours(head) ||
+          (madeName && (::fstat(fd, &st) != 0 || st.st_nlink != 1))) {
         ::close(fd);
         return OwnFile::kForeign;
       }

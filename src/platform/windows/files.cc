@@ -346,27 +346,37 @@ bool ReadHead(HANDLE handle, std::string* head) {
 
 // FILE_SHARE_READ only: nothing can rename over the log or remove it while
 // the run has it open.
-HANDLE OpenLog(const std::string& path, DWORD access, DWORD disposition) {
+HANDLE OpenLog(const std::string& path, DWORD access, DWORD disposition, DWORD flags = 0) {
   return CreateFileW(SystemPath(path).c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+                     FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+// Whether the open file is a plain file under one name: no link, no
+// reparse point.
+bool AloneAtItsName(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(handle, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && info.nNumberOfLinks == 1;
 }
 
 }  // namespace
 
 // FILE_SHARE_READ is the lock: while a run has the file open for writing,
 // another run's open for writing fails with a sharing violation.
-OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file) {
+OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file, bool madeName) {
   for (int attempt = 0;; ++attempt) {
     // CREATE_NEW: the name is ours only if nothing had it.
     HANDLE handle = OpenLog(path, GENERIC_WRITE, CREATE_NEW);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
-      handle = OpenLog(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+      handle = OpenLog(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING,
+                       madeName ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
       if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND && attempt < 3)
         continue;  // removed since: create it again
       if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
         return OwnFile::kHeld;
       std::string head;
-      if (handle != INVALID_HANDLE_VALUE && (!ReadHead(handle, &head) || !ours(head))) {
+      if (handle != INVALID_HANDLE_VALUE &&
+          (!ReadHead(handle, &head) || !ours(head) || (madeName && !AloneAtItsName(handle)))) {
         CloseHandle(handle);
         return OwnFile::kForeign;
       }
