@@ -1,5 +1,6 @@
 #include "base/mail_date.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "base/text.h"
@@ -116,8 +117,10 @@ int NamedZone(std::string_view name) {
     int hours;
   } kNamed[] = {{"UT", 0},   {"GMT", 0},  {"EST", -5}, {"EDT", -4}, {"CST", -6},
                 {"CDT", -5}, {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
-  for (const auto& zone : kNamed)
+  for (const auto& zone : kNamed) {
+    // cppcheck-suppress useStlAlgorithm
     if (SameLetters(name, zone.name)) return zone.hours * 60;
+  }
   return 0;
 }
 
@@ -181,7 +184,7 @@ std::optional<std::int64_t> ParseMailDate(std::string_view text) {
   if (yearTooLate) return kLatestMailTime;
   std::int64_t seconds = DaysFromCivil(year, month, static_cast<int>(day)) * 86400 + hour * 3600 +
                          minute * 60 + second - std::int64_t{offset} * 60;
-  return seconds < 0 ? 0 : seconds > kLatestMailTime ? kLatestMailTime : seconds;
+  return std::clamp<std::int64_t>(seconds, 0, kLatestMailTime);
 }
 
 namespace {

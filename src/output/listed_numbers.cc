@@ -33,6 +33,15 @@ bool Listed(const std::vector<std::pair<std::int64_t, std::int64_t>>& ranges, st
 
 }  // namespace
 
+void ListedNumbers::AddFolder(const std::string& folder) {
+  if (numbers_.try_emplace(folder).second) order_.push_back(folder);
+}
+
+bool ListedNumbers::Holds(const std::string& folder, std::int64_t number) const {
+  const auto it = numbers_.find(folder);
+  return it != numbers_.end() && Listed(it->second, number);
+}
+
 void ListedNumbers::ReportExtras(ExportReport& report, const std::atomic<int>* stop) {
   for (const std::string& folder : order_) {
     if (stop != nullptr && stop->load() != 0) return;

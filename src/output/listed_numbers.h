@@ -20,6 +20,11 @@ namespace plenvar {
 class ListedNumbers {
  public:
   void Add(const std::string& folder, std::int64_t number);
+  // A folder searched for extras even if no number is added in it.
+  void AddFolder(const std::string& folder);
+  // Whether `number` was added in `folder`; its runs must be in order, as an
+  // export adds them, or sorted by ReportExtras.
+  bool Holds(const std::string& folder, std::int64_t number) const;
   // Message files and leftovers in those folders that were not added, as
   // extra files; any other file there is not the export's business. Ends
   // early once *stop is set, if given.

@@ -211,7 +211,7 @@ platform::OwnFile Manifest::Open(const std::string& path, const std::string& tar
   root_ = targetRoot;
   // A file that is not ours was refused before: this one may be emptied.
   return platform::CreateOrReplaceOwn(
-      temporary_, [](std::string_view) { return true; }, &file_);
+      temporary_, [](std::string_view) { return true; }, &file_, true);
 }
 
 void Manifest::Begin() { platform::RemoveFile(path_); }
@@ -244,14 +244,11 @@ void Manifest::Write() {
 
 void Manifest::Close(ExportReport& report) {
   Write();
-  bool renaming = false;
   if (error_.empty()) {
     try {
       platform::FlushToDisk(file_);
       // Held through the rename: another run cannot take the file meanwhile.
-      renaming = true;
       platform::RenameAndClose(file_, path_);
-      renaming = false;
       const std::size_t slash = path_.rfind('\\');
       platform::FlushFolder(slash == std::string::npos ? "."
                                                        : path_.substr(0, slash + (slash == 0)));
@@ -261,7 +258,6 @@ void Manifest::Close(ExportReport& report) {
   }
   // Not renamed into place: no manifest is left.
   if (file_.handle >= 0) platform::RemoveAndClose(file_);
-  if (renaming) platform::RemoveFile(temporary_);
   if (error_.empty()) {
     report.manifest = path_;
     report.manifestDigest = digest_.Hex();

@@ -23,22 +23,22 @@ std::string TemporaryPath(const std::string& folder, std::int64_t mailFile, std:
 
 namespace {
 
-// The number the 18 digits at the front of `name` spell; 0 when they are not 18 digits.
-std::int64_t Leading18(std::string_view name) {
-  if (name.size() < 18) return 0;
-  std::int64_t number = 0;
+// Whether `name` begins with 18 digits, and the number they spell: 0 is a
+// number like any other, not a name of another kind.
+bool Leading18(std::string_view name, std::int64_t* number) {
+  *number = 0;
+  if (name.size() < 18) return false;
   for (std::size_t i = 0; i < 18; ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    number = number * 10 + (name[i] - '0');
+    if (name[i] < '0' || name[i] > '9') return false;
+    *number = *number * 10 + (name[i] - '0');
   }
-  return number;
+  return true;
 }
 
 }  // namespace
 
 NameKind KindOfName(std::string_view name, std::int64_t* number) {
-  *number = Leading18(name);
-  if (*number == 0) return NameKind::kOther;
+  if (!Leading18(name, number)) return NameKind::kOther;
   const std::string_view rest = name.substr(18);
   if (rest == ".MAI") return NameKind::kMessageFile;
   if (rest == ".MAI.tmp") return NameKind::kTemporary;

@@ -29,21 +29,17 @@ std::size_t MatchingBytes(platform::InputFile& file, std::string_view text, std:
   return at;
 }
 
-bool HoldsExactly(const std::string& path, std::string_view text) {
+bool AlreadyInPlace(const std::string& path, std::string_view text) {
   platform::InputFile file;
   bool same = false;
   try {
-    platform::OpenForReading(path, &file);
+    platform::OpenForReading(path, &file, false);
     same = file.size == text.size() && MatchingBytes(file, text, text.size()) == text.size();
   } catch (const Error&) {
     same = false;
   }
   platform::Close(file);
   return same;
-}
-
-bool AlreadyInPlace(const std::string& path, std::string_view text) {
-  return HoldsExactly(path, text) && platform::WriteOutKept(path);
 }
 
 std::string ReadWhole(const std::string& path) {

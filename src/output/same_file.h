@@ -14,13 +14,17 @@ namespace plenvar {
 // reading at most `limit`; throws Error when a read fails.
 std::size_t MatchingBytes(platform::InputFile& file, std::string_view text, std::size_t limit);
 
-// Whether a regular file at `path` holds exactly `text`; false when there is
-// none, or it cannot be read. A file of another size is not read: on a store
-// of small messages the open, its fstat and one read are the whole cost.
-bool HoldsExactly(const std::string& path, std::string_view text);
-
-// Whether a rerun may leave the message file at `path` as it is: it holds
-// exactly `text`, and is on its way to stable storage as a written file is.
+// Whether a rerun may leave the message file at `path` as it is: a regular
+// file there, not a link, holds exactly `text`; false when there is none, or
+// it cannot be read. A file of another size is not read: on a store of small
+// messages the open, its fstat and one read are the whole cost.
+//
+// It is only read, never opened for writing (a read-only file, or one held
+// open by another program, is kept as it is). It is as durable as a written
+// file: a file reaches a message file's name only by a rename after its data
+// was written out (POSIX: the run's syncfs writes out every file of the file
+// system; Windows: the write-out before the rename), and the run's one flush
+// per file system at its end commits the renames and the disk's cache.
 bool AlreadyInPlace(const std::string& path, std::string_view text);
 
 // The whole text of the file at `path`; throws Error.

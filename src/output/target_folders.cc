@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "output/message_names.h"
+#include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/process.h"
 
@@ -58,22 +59,28 @@ void RemoveMadeFolders(std::string path, const std::string& firstMade) {
   }
 }
 
-namespace {
-
-bool HoldsMessageFiles(const std::string& folder) {
+bool TargetFolders::Survey(const std::string& folder) {
+  platform::Folder listing;
   try {
-    const platform::Folder listing = platform::OpenFolder(folder);
-    std::int64_t number = 0;
-    return std::any_of(listing.files.begin(), listing.files.end(),
-                       [&](const platform::Entry& file) {
-                         return KindOfName(file.name, &number) == NameKind::kMessageFile;
-                       });
+    listing = platform::OpenFolder(folder);
   } catch (const Error&) {
     return true;  // unknown: look for each file
   }
+  bool holds = false;
+  std::int64_t number = 0;
+  for (const platform::Entry& file : listing.files) {
+    const NameKind kind = KindOfName(file.name, &number);
+    holds = holds || kind == NameKind::kMessageFile;
+    if (kind != NameKind::kTemporary) continue;
+    try {
+      platform::RemoveEntry(file.path);
+      stale_.emplace_back(file.path, "");
+    } catch (const Error& e) {
+      stale_.emplace_back(file.path, e.reason);
+    }
+  }
+  return holds;
 }
-
-}  // namespace
 
 bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* fresh) {
   // A folder made or found once in this run is not checked again: on a store
@@ -100,7 +107,8 @@ bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* f
   const bool isNew =
       !first.empty() ||
       (!newRoot_.empty() && (folder + "\\").compare(0, newRoot_.size(), newRoot_) == 0) ||
-      !HoldsMessageFiles(folder);
+      !Survey(folder);
+  if (!isNew) searched_.push_back(folder);
   if (fresh != nullptr) *fresh = isNew;
   made_.emplace(folder, isNew);
   order_.push_back(folder);

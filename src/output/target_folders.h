@@ -5,6 +5,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "report/report.h"
@@ -36,8 +37,21 @@ class TargetFolders {
   // Puts every file and folder written on stable storage; failures go to the report.
   void Flush(ExportReport& report) const;
 
+  // What Ensure found in the folders that were there before the run: those
+  // that held message files (whatever of that shape a run did not leave there
+  // is not its own), and the temporary files earlier runs left, which it
+  // removes (the reason empty), or could not (the reason why).
+  const std::vector<std::string>& Searched() const { return searched_; }
+  const std::vector<std::pair<std::string, std::string>>& Stale() const { return stale_; }
+
  private:
+  // Lists a folder that was there: whether it holds message files; removes
+  // the temporary files in it, none of which is this run's yet.
+  bool Survey(const std::string& folder);
+
   std::string newRoot_;
+  std::vector<std::string> searched_;
+  std::vector<std::pair<std::string, std::string>> stale_;
   std::unordered_map<std::string, bool> made_;  // known to exist: whether this run made it
   std::vector<std::string> order_;              // the same, in the order they were made
 };

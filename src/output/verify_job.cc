@@ -2,6 +2,7 @@
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "output/job.h"
 #include "output/listed_numbers.h"
@@ -19,7 +20,7 @@ void Compare(const std::string& path, std::string_view text, MessageOutcome* out
              bool dates = false) {
   platform::InputFile file;
   try {
-    platform::OpenForReading(path, &file);
+    platform::OpenForReading(path, &file, false);  // a link is no message file
   } catch (const Error& e) {
     outcome->errorKind = kMessageMissing;
     outcome->error = e.reason;
@@ -57,6 +58,13 @@ class VerifyJob : public Job {
   explicit VerifyJob(Manifest* manifest) : manifest_(manifest) {}
   bool NeedsNumbers(const Unit&) const override { return true; }
 
+  // Every folder an export makes is searched, also one whose mail files hold
+  // no message. Kept apart until Finish: the commits may run in another thread.
+  void BeginFolder(Unit& unit) override {
+    unit.folderExists = true;
+    if (folders_.empty() || folders_.back() != unit.folder) folders_.push_back(unit.folder);
+  }
+
   // Nothing a verify finds ends a mail file, nor numbers it otherwise: its
   // work is always done for the message's own number.
   void Work(const Unit& unit, std::int64_t, std::int64_t number, std::string_view text,
@@ -85,11 +93,14 @@ class VerifyJob : public Job {
   // would not have written. Not after a stop: what it did not reach is not extra.
   void Finish(Tally& tally, bool stopped) override {
     if (manifest_ != nullptr) manifest_->Close(tally.Report());
-    if (!stopped) listed_.ReportExtras(tally.Report());
+    if (stopped) return;
+    for (const std::string& folder : folders_) listed_.AddFolder(folder);
+    listed_.ReportExtras(tally.Report());
   }
 
  private:
-  ListedNumbers listed_;  // the numbers an export writes into each folder
+  std::vector<std::string> folders_;  // the walk's thread, then Finish
+  ListedNumbers listed_;              // the numbers an export writes into each folder
   Manifest* manifest_;
 };
 

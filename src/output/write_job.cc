@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "output/job.h"
+#include "output/listed_numbers.h"
+#include "output/message_names.h"
 #include "output/same_file.h"
 #include "output/target_folders.h"
 #include "platform/digest.h"
 #include "platform/files.h"
+#include "platform/folders.h"
 
 namespace plenvar {
 
@@ -69,6 +72,9 @@ class WriteJob : public Job {
   void Commit(const Unit& unit, std::int64_t k, std::int64_t number, MessageOutcome& outcome,
               Tally& tally) override {
     CountTime(*this, number, outcome, tally);
+    // Its number is accounted for, written or failed: the search at the end
+    // reports only what no message of this run explains.
+    if (number != 0 && !unit.freshFolder) left_.Add(unit.folder, number);
     if (outcome.placed) {
       Leave(unit, number, outcome);
       tally.Written(number, outcome.size);
@@ -135,9 +141,21 @@ class WriteJob : public Job {
   void Finish(Tally& tally, bool stopped) override {
     for (auto made = undone_.rbegin(); made != undone_.rend(); ++made)
       RemoveMadeFolders(made->first, made->second);
-    if (!stopped || manifest_ != nullptr) folders_.Flush(tally.Report());
+    ExportReport& report = tally.Report();
+    for (const auto& [path, reason] : folders_.Stale()) {
+      if (reason.empty()) {
+        report.Removed(path, "a temporary file an earlier run left");
+      } else {
+        report.Fail(
+            {kExtraFile, path,
+             "a temporary file an earlier run left, which could not be removed: " + reason});
+      }
+    }
+    if (!stopped) ReportNotLeft(report);
+    // A stopped run's manifest lists what it left: that goes to the disk first.
+    if (!stopped || manifest_ != nullptr) folders_.Flush(report);
     // A stopped run's too: it lists what the run left.
-    if (manifest_ != nullptr) manifest_->Close(tally.Report());
+    if (manifest_ != nullptr) manifest_->Close(report);
   }
 
  private:
@@ -149,6 +167,28 @@ class WriteJob : public Job {
       platform::SetModifiedTime(path, time);
   }
 
+  // Message files that folders holding some before the run hold beyond those
+  // the run leaves (an earlier run's under numbers that have moved since, or
+  // another's): reported one by one, never removed, so that a run without
+  // failures has left one clean run's tree.
+  void ReportNotLeft(ExportReport& report) const {
+    for (const std::string& folder : folders_.Searched()) {
+      platform::Folder listing;
+      try {
+        listing = platform::OpenFolder(folder);
+      } catch (const Error&) {
+        continue;  // its writes said why
+      }
+      std::int64_t number = 0;
+      for (const platform::Entry& file : listing.files) {
+        if (KindOfName(file.name, &number) == NameKind::kMessageFile &&
+            !left_.Holds(folder, number))
+          report.Fail({kExtraFile, file.path,
+                       "a message file this run did not leave there; left as it is"});
+      }
+    }
+  }
+
   // A message file the run leaves in the target, written or found in place.
   void Leave(const Unit& unit, std::int64_t number, const MessageOutcome& outcome) {
     if (manifest_ != nullptr) manifest_->Add(unit.folder, number, outcome.digest);
@@ -157,6 +197,7 @@ class WriteJob : public Job {
   TargetFolders folders_;                                    // the walk's thread, then Finish
   Manifest* manifest_;                                       // the commits, then Finish
   std::vector<std::pair<std::string, std::string>> undone_;  // folder, first level made
+  ListedNumbers left_;  // the numbers of folders there before the run; the commits, then Finish
 };
 
 }  // namespace

@@ -28,7 +28,10 @@ struct InputFile {
   std::uint64_t bytesRead = 0;
 };
 
-void OpenForReading(const std::string& path, InputFile* file);
+// `followLinks` false: a file the program itself names, where a link (a
+// symbolic link, or a reparse point on Windows) is never what it looks for,
+// and fails as "not a regular file".
+void OpenForReading(const std::string& path, InputFile* file, bool followLinks = true);
 // The open file's last write time when it was opened, in whole seconds since
 // 1970-01-01 UTC (rounded down).
 std::int64_t ModifiedSeconds(const InputFile& file);
@@ -53,17 +56,19 @@ constexpr std::int64_t kSystemTime = INT64_MIN;
 // and creation time), set on the open file before it is closed.
 void WriteFileAtomically(const std::string& path, const std::string& temporary,
                          std::string_view data, std::int64_t time = kSystemTime);
+// The temporary file is always a new file: whatever entry had its name (a
+// file, a link, a FIFO, an empty folder) is removed first, never opened or
+// written through; one that cannot be removed fails the write.
 // The two halves of that, for writers that learn a file's final name later:
-// WriteNewFile creates or empties `path` and writes `data` (on failure no
+// WriteNewFile makes `path` a new file so and writes `data` (on failure no
 // file is left); RenameReplacing renames `from` to `to`, replacing a file there.
 void WriteNewFile(const std::string& path, std::string_view data, std::int64_t time = kSystemTime);
 void RenameReplacing(const std::string& from, const std::string& to);
 // Removes a file; quiet when there is none.
 void RemoveFile(const std::string& path);
-// A file a run keeps as it found it, which a run killed before its flush may
-// have written: puts its data on its way to stable storage as a written
-// file's is, so that FlushFileSystem covers it too; false when it cannot.
-bool WriteOutKept(const std::string& path);
+// Removes whatever entry is at `path`, without following a link: a file, a
+// link, a FIFO or an empty folder; quiet when there is none. Throws Error.
+void RemoveEntry(const std::string& path);
 
 // Gives the file at `path` (a link itself, never what it leads to) `time` as
 // its modification time (Windows: and creation time), its data and
@@ -89,13 +94,17 @@ using OwnTest = bool (*)(std::string_view head);
 // `ours`, in one step: no other file can take the name between the check and
 // the creation. The file is held exclusively (as the target is) until it is
 // closed: a file another run holds is left as it is, as any other file is.
-OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file);
+// `madeName`: the run chose the name (a temporary file's), so a link there,
+// or a file with other names too, is never one of ours: emptying it would
+// write over a file elsewhere.
+OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file,
+                           bool madeName = false);
 // Whether a file exists at `path` that `ours` does not pass: what
 // CreateOrReplaceOwn would refuse, asked without creating anything.
 bool ForeignFileAt(const std::string& path, OwnTest ours);
 // Renames the open `file` to `to`, replacing a file there, and closes it
 // (POSIX: while still held; Windows: just after, since a file open without
-// delete sharing cannot be renamed). Throws Error.
+// delete sharing cannot be renamed). Throws Error, the file removed.
 void RenameAndClose(OutputFile& file, const std::string& to);
 // Removes the open `file` and closes it, the same way round; quiet.
 void RemoveAndClose(OutputFile& file);

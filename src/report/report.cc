@@ -92,6 +92,10 @@ void ExportReport::Fail(Failure failure) {
   if (failures.size() < kListed) failures.push_back(std::move(failure));
 }
 
+void ExportReport::Removed(const std::string& path, const std::string& what) {
+  if (log != nullptr) LogLine(*log, {"removed", platform::DisplayPath(path), what});
+}
+
 void ExportReport::MailFileDone(const std::string& source, const std::string& targetFolder,
                                 std::int64_t first, std::int64_t count, std::int64_t size) {
   ++mailFiles;

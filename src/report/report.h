@@ -102,6 +102,8 @@ struct ExportReport {
   bool manifestRead = false;  // the one a check was made from, not one written
 
   void Fail(Failure failure);
+  // A file of the program's own that the run removed from the target, and why.
+  void Removed(const std::string& path, const std::string& what);
   // One mail file done: `messages` message files numbered from `first`.
   void MailFileDone(const std::string& source, const std::string& targetFolder, std::int64_t first,
                     std::int64_t messages, std::int64_t bytes);

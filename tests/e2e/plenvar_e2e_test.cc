@@ -174,6 +174,13 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
       {{"/S:store", "/T:out", "/MANIFEST:cafe.txt"},
        "",
        "/MANIFEST:file exists and is not a manifest of this program: cafe.txt\n"},
+      // Its temporary name is the run's: never written through to a file elsewhere.
+      {{"/S:store", "/T:out", "/MANIFEST:linked.sha256"},
+       "",
+       "/MANIFEST:file exists and is not a manifest of this program: linked.sha256.tmp\n"},
+      {{"/S:store", "/T:out", "/MANIFEST:hard.sha256"},
+       "",
+       "/MANIFEST:file exists and is not a manifest of this program: hard.sha256.tmp\n"},
       // One run per log and per manifest.
       {{"/S:store", "/T:out", "/LOG:held.log"},
        "",
@@ -202,6 +209,8 @@ TEST(PlenvarTest, NoticesAndExitStatusForParameters) {
   const std::string line = std::string(64, '0') + "  ..";
   testing::WriteFile(dir.path / "results.tsv", "run\tseconds\tmemory\n1\t0.5\t100\n");
   testing::WriteFile(dir.path / "cafe.txt", "cafe");
+  std::filesystem::create_symlink("cafe.txt", dir.path / "linked.sha256.tmp");
+  std::filesystem::create_hard_link(dir.path / "cafe.txt", dir.path / "hard.sha256.tmp");
   testing::WriteFile(dir.path / "export.sha256", line + "/000000000000000001.MAI\n");
   testing::WriteFile(dir.path / "empty.sha256", "");
   testing::WriteFile(dir.path / "nul.sha256",
@@ -1147,6 +1156,26 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
   folderAtAnna["anna/000000000000000002.MAI/"] = "";
   folderAtAnna["bob/000000000000000003.MAI"] = kExported.at("bob/000000000000000004.MAI");
   const std::string notWritten = "Message files that could not be written: 1\nout/";
+  // The rest of anna's inbox and the 4 of the run before: not this run's tree.
+  const std::string notLeft = " a message file this run did not leave there; left as it is\n";
+  const std::string annaNotWritten =
+      "Message files that could not be written: 1\n"
+      "Files in the target that the export would not have written: 2\n"
+      "out/anna/000000000000000002.MAI: Is a directory (the rest of store/anna/inbox.msg was not "
+      "exported)\nout/anna/000000000000000003.MAI:" +
+      notLeft + "out/bob/000000000000000004.MAI:" + notLeft;
+  const std::string tmp3 = "out/bob/000000000000000003-1.MAI.tmp";
+  // What an entry at a temporary name or a message file's leads to: never written.
+  const auto victim = [](Path d) {
+    testing::WriteFile(d / "victim", "victim\n");
+    return d / "victim";
+  };
+  Tree shifted = kExported, extra = kExported, tmpFolder = kExported;
+  tmpFolder.erase("bob/000000000000000004.MAI");
+  tmpFolder["bob/000000000000000003-1.MAI.tmp/"] = "";
+  tmpFolder["bob/000000000000000003-1.MAI.tmp/x/"] = "";
+  shifted["bob/000000000000000003.MAI"] = kExported.at("bob/000000000000000004.MAI");
+  extra["bob/000000000000000007.MAI"] = kExported.at("bob/000000000000000004.MAI");
   const struct {
     const char* what;
     std::function<void(Path)> change;  // to a complete export
@@ -1154,6 +1183,8 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
     std::string failure;  // the notice's lines for it, if any
     const Tree& tree;
     bool again = false;  // the rerun is run twice: the second finds the first's files in place
+    std::function<void(Path)> then = nullptr;  // after that
+    const char* logged = "";                   // a line of the rerun's log
   } cases[] = {
       {"complete", nullptr, 0, 4, "", kExported},
       {"half", [](Path d) { std::filesystem::remove_all(d / "out/bob"); }, 1, 3, "", kExported},
@@ -1164,34 +1195,91 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
       {"one changed at its size",
        [&](Path d) { testing::WriteFile(d / bob, std::string(ReadFile(d / bob).size(), 'x')); }, 1,
        3, "", kExported},
-      {"a leftover temporary file",
+      {"a leftover temporary file", [&](Path d) { std::filesystem::rename(d / bob, d / tmp3); }, 1,
+       3, "", kExported},
+      {"stale temporary files beside messages in place",
        [&](Path d) {
-         std::filesystem::rename(d / bob, d / "out/bob/000000000000000003-1.MAI.tmp");
+         std::filesystem::copy(d / bob, d / "out/bob/000000000000000009-1.MAI.tmp");
+         testing::WriteFile(d / "out/anna/000000000000000000.MAI.tmp", "x");
+       },
+       0, 4, "", kExported, false, nullptr,
+       "removed\tout/bob/000000000000000009-1.MAI.tmp\ta temporary file an earlier run left\n"},
+      {"a hard link to a mail file at a temporary name",
+       [&](Path d) {
+         std::filesystem::remove(d / bob);
+         std::filesystem::create_hard_link(d / "store/anna/inbox.msg", d / tmp3);
        },
        1, 3, "", kExported},
+      {"a symbolic link at a temporary name",
+       [&](Path d) {
+         std::filesystem::remove(d / bob);
+         std::filesystem::create_symlink(victim(d), d / tmp3);
+       },
+       1, 3, "", kExported},
+      {"a FIFO at a temporary name",
+       [&](Path d) {
+         std::filesystem::remove(d / bob);
+         mkfifo((d / tmp3).c_str(), 0600);
+       },
+       1, 3, "", kExported},
+      {"an empty folder at a temporary name",
+       [&](Path d) {
+         std::filesystem::remove(d / bob);
+         std::filesystem::create_directory(d / tmp3);
+       },
+       1, 3, "", kExported},
+      {"a folder that is not empty at a temporary name",
+       [&](Path d) {
+         std::filesystem::remove(d / bob);
+         std::filesystem::create_directories(d / tmp3 / "x");
+       },
+       0, 3,
+       notWritten + "bob/000000000000000004.MAI: what is at its temporary name "
+                    "000000000000000003-1.MAI.tmp could not be removed: Directory not empty (the "
+                    "rest of store/bob/inbox.msg was not exported)\n",
+       tmpFolder},
+      {"a link to a file of the same text in place of a message file",
+       [&](Path d) {
+         testing::WriteFile(victim(d), ReadFile(d / bob));
+         std::filesystem::remove(d / bob);
+         std::filesystem::create_symlink(d / "victim", d / bob);
+       },
+       1, 3, "", kExported},
+      {"a message file beyond those a run leaves",
+       [&](Path d) { std::filesystem::copy(d / bob, d / "out/bob/000000000000000007.MAI"); }, 0, 4,
+       "Files in the target that the export would not have written: 1\n"
+       "out/bob/000000000000000007.MAI:" +
+           notLeft,
+       extra},
       {"a folder in its place", folderAt(bob), 0, 3,
        notWritten + "bob/000000000000000004.MAI: Is a directory (the rest of "
                     "store/bob/inbox.msg was not exported)\n",
        folderAtBob},
-      {"a folder in place of an earlier one", folderAt(anna), 1, 1,
-       notWritten + "anna/000000000000000002.MAI: Is a directory (the rest of "
-                    "store/anna/inbox.msg was not exported)\n",
-       folderAtAnna},
+      {"a folder in place of an earlier one", folderAt(anna), 1, 1, annaNotWritten, folderAtAnna},
       // Numbered lower than an export without the failure would: in place all the same.
-      {"a folder in place of an earlier one, run twice", folderAt(anna), 0, 2,
-       notWritten + "anna/000000000000000002.MAI: Is a directory (the rest of "
-                    "store/anna/inbox.msg was not exported)\n",
+      {"a folder in place of an earlier one, run twice", folderAt(anna), 0, 2, annaNotWritten,
        folderAtAnna, true},
+      // The failure gone: every message at its clean number, and the one the
+      // failed run shifted is not taken for this run's.
+      {"a folder in place of an earlier one, then removed", folderAt(anna), 1, 3,
+       "Files in the target that the export would not have written: 1\n"
+       "out/bob/000000000000000003.MAI:" +
+           notLeft,
+       shifted, true, [&](Path d) { std::filesystem::remove(d / anna); }},
   };
   for (const char* threads : {"/MT:1", "/MT:4"}) {
     for (const auto& c : cases) {
       const std::string what = c.what + std::string(" with ") + threads;
       TempDir dir;
       MakeTree(dir.path / "store", kStore);
+      const Tree store = ReadTree(dir.path / "store");
       const std::vector<std::string> args = {"/S:store", "/T:out", "/M:*.msg", threads};
       ASSERT_EQ(RunPlenvar(dir, args).status, 0) << what;
       if (c.change) c.change(dir.path);
       if (c.again) RunPlenvar(dir, args);
+      if (c.then) c.then(dir.path);
+      const bool hasVictim = std::filesystem::exists(dir.path / "victim");
+      const std::string victimText = hasVictim ? ReadFile(dir.path / "victim") : "";
       std::vector<std::string> again = args;
       again.push_back("/LOG:run.log");
       const Process p = RunPlenvar(dir, again);
@@ -1205,9 +1293,19 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
         EXPECT_EQ(p.status, 1) << what;
         EXPECT_EQ(p.err, "Export Completed with errors\n" + c.failure + counts) << what;
       }
+      if (std::filesystem::is_fifo(dir.path / tmp3)) {  // reading the tree would block
+        ADD_FAILURE() << what << ": a FIFO left at a temporary name";
+        continue;
+      }
       EXPECT_EQ(ReadTree(dir.path / "out"), c.tree) << what;
+      EXPECT_FALSE(std::filesystem::is_symlink(dir.path / bob)) << what;
+      EXPECT_EQ(ReadTree(dir.path / "store"), store) << what;
+      if (hasVictim) {
+        EXPECT_EQ(ReadFile(dir.path / "victim"), victimText) << what;
+      }
       const std::string log = ReadFile(dir.path / "run.log");
       EXPECT_NE(log.rfind("\t" + std::to_string(c.inPlace) + "\t0\t0\n"), std::string::npos) << log;
+      EXPECT_NE(log.find(c.logged), std::string::npos) << what << "\n" << log;
     }
   }
 }

@@ -38,7 +38,8 @@ TEST(OutputTest, NamesByEighteenDigits) {
                {"000000000000000007-3x.MAI.tmp", NameKind::kOther},
                {"000000000000000007-3.MAI", NameKind::kOther},
                {"00000000000000042.MAI", NameKind::kOther},
-               {"000000000000000000.MAI", NameKind::kOther},
+               {"000000000000000000.MAI", NameKind::kMessageFile},  // never one it writes
+               {"000000000000000000-1.MAI.tmp", NameKind::kTemporary},
                {"000000000000000042.mai", NameKind::kOther},
                {"000000000000000042.MAI.bak", NameKind::kOther}};
   for (const auto& n : names) {

@@ -288,6 +288,22 @@ TEST(MainTest, VerifyFindsWhatDiffersFromTheExport) {
        "b/" + MessageFileName(9)},
       {"a leftover", [&](Path d) { testing::WriteFile(d / "out/a" / (two + ".tmp"), "x"); },
        kExtraFile, "a/" + two + ".tmp"},
+      {"number 0", [](Path d) { testing::WriteFile(d / "out/a" / MessageFileName(0), "x"); },
+       kExtraFile, "a/" + MessageFileName(0)},
+      {"number 0, temporary",
+       [](Path d) { testing::WriteFile(d / "out/b/000000000000000000-1.MAI.tmp", "x"); },
+       kExtraFile, "b/000000000000000000-1.MAI.tmp"},
+      {"in a folder whose mail files hold no message",
+       [](Path d) { testing::WriteFile(d / "out/c" / MessageFileName(9), "x"); }, kExtraFile,
+       "c/" + MessageFileName(9)},
+      {"a link to a file that holds the message",
+       [&](Path d) {
+         testing::WriteFile(d / "copy", "Received: b\r\n");
+         fs::remove(d / "out/a" / two);
+         std::error_code noLinks;  // under Wine: the file is then simply missing
+         fs::create_symlink(d / "copy", d / "out/a" / two, noLinks);
+       },
+       kMessageMissing, "a/" + two},
       {"a mail file added to the source",
        [](Path d) { testing::WriteFile(d / "src/a/0.msg", "Received: new\r\n"); }, kMessageDiffers,
        "a/" + MessageFileName(1), 2},
@@ -295,7 +311,8 @@ TEST(MainTest, VerifyFindsWhatDiffersFromTheExport) {
   for (const auto& c : cases) {
     TempDir dir;
     testing::MakeTree(dir.path, {{"src/a/m.msg", "Received: a\r\n\r\nReceived: b\r\n"},
-                                 {"src/b/n.msg", "Received: c\r\n"}});
+                                 {"src/b/n.msg", "Received: c\r\n"},
+                                 {"src/c/empty.msg", ""}});
     const std::string folders = "/S:" + Arg(dir.Sub("src")) + " /T:" + Arg(dir.Sub("out"));
     ASSERT_EQ(RunMain(folders + " /SILENT").status, kExitClean) << c.what;
     c.tamper(dir.path);
@@ -306,7 +323,7 @@ TEST(MainTest, VerifyFindsWhatDiffersFromTheExport) {
       EXPECT_EQ(run.status, clean ? kExitClean : kExitWithFailures) << what;
       const std::string text = run.notices.at(0).text;
       if (clean) {
-        EXPECT_EQ(text, "Verify Completed\r\nMail files: 2\r\nMessages: 3\r\nBytes: 39") << what;
+        EXPECT_EQ(text, "Verify Completed\r\nMail files: 3\r\nMessages: 3\r\nBytes: 39") << what;
         continue;
       }
       const std::string named = platform::DisplayPath(Arg((dir.path / "out" / c.path).string()));

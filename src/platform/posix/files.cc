@@ -46,12 +46,13 @@ int AtPath(const std::string& path, bool open, Call call) {
 
 }  // namespace
 
-void OpenForReading(const std::string& path, InputFile* file) {
+void OpenForReading(const std::string& path, InputFile* file, bool followLinks) {
   // O_NONBLOCK so that a FIFO named like a mail file cannot stall the run
   // before the check below turns it away.
-  const int fd = AtPath(path, true, [](const Place& at) {
-    return ::openat(at.folder, at.name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  });
+  const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
+  const int fd =
+      AtPath(path, true, [flags](const Place& at) { return ::openat(at.folder, at.name, flags); });
+  if (fd < 0 && errno == ELOOP && !followLinks) throw Error(path, "not a regular file (a link)");
   if (fd < 0) throw SystemError(path, errno);
   struct stat st;
   if (::fstat(fd, &st) != 0) {
@@ -131,12 +132,31 @@ struct FileTimes {
   }
 };
 
-// Creates or empties the file at `path` and writes data; 0, or an errno
-// with no file left.
-int WriteNew(const std::string& path, std::string_view data, std::int64_t time) {
-  const int fd = AtPath(path, true, [](const Place& at) {
-    return ::openat(at.folder, at.name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  });
+// Removes the entry at the place, a folder only if it is empty; 0 or an errno.
+int RemoveAt(const Place& at) {
+  if (::unlinkat(at.folder, at.name, 0) == 0 || errno == ENOENT) return 0;
+  if (errno != EISDIR && errno != EPERM) return errno;
+  const int error = errno;
+  if (::unlinkat(at.folder, at.name, AT_REMOVEDIR) == 0 || errno == ENOENT) return 0;
+  return errno == ENOTDIR ? error : errno;
+}
+
+// Makes `path` a new file and writes data; 0, or an errno with no file left.
+// O_EXCL first, so that the usual case costs one call: an entry there (a
+// link, a hard link to another file, a FIFO that would block the open) is
+// removed, never opened, and the name created afresh.
+int WriteNew(const std::string& path, std::string_view data, std::int64_t time, bool* notRemoved) {
+  const auto create = [](const Place& at) {
+    return ::openat(at.folder, at.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  };
+  int fd = AtPath(path, true, create);
+  for (int attempt = 0; fd < 0 && errno == EEXIST && attempt < 3; ++attempt) {
+    if (const int error = AtPath(path, false, [](const Place& at) { return -RemoveAt(at); })) {
+      *notRemoved = true;
+      return -error;
+    }
+    fd = AtPath(path, true, create);
+  }
   if (fd < 0) return errno;
   int error = WriteAll(fd, data.data(), data.size());
   // After the last write, which would set it again; the rename keeps it.
@@ -159,23 +179,35 @@ int Rename(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+namespace {
+
+Error WriteError(const std::string& path, const std::string& temporary, int error,
+                 bool notRemoved) {
+  if (!notRemoved) return SystemError(path, error);
+  return Error(path, "what is at its temporary name " +
+                         temporary.substr(temporary.rfind('\\') + 1) +
+                         " could not be removed: " + std::strerror(error));
+}
+
+}  // namespace
+
 void WriteFileAtomically(const std::string& path, const std::string& temporary,
                          std::string_view data, std::int64_t time) {
-  int error = WriteNew(temporary, data, time);
+  bool notRemoved = false;
+  int error = WriteNew(temporary, data, time, &notRemoved);
   if (error == 0 && (error = Rename(temporary, path)) != 0) RemoveFile(temporary);
-  if (error != 0) throw SystemError(path, error);
+  if (error != 0) throw WriteError(path, temporary, error, notRemoved);
 }
 
 void WriteNewFile(const std::string& path, std::string_view data, std::int64_t time) {
-  if (const int error = WriteNew(path, data, time)) throw SystemError(path, error);
+  bool notRemoved = false;
+  if (const int error = WriteNew(path, data, time, &notRemoved))
+    throw WriteError(path, path, error, notRemoved);
 }
 
 void RenameReplacing(const std::string& from, const std::string& to) {
   if (const int error = Rename(from, to)) throw SystemError(to, error);
 }
-
-// FlushFileSystem's syncfs writes out every file of the file system.
-bool WriteOutKept(const std::string&) { return true; }
 
 void SetModifiedTime(const std::string& path, std::int64_t time) {
   const FileTimes times(time);
@@ -195,6 +227,11 @@ bool ModifiedSecondsOf(const std::string& path, std::int64_t* seconds) {
 
 void RemoveFile(const std::string& path) {
   AtPath(path, false, [](const Place& at) { return ::unlinkat(at.folder, at.name, 0); });
+}
+
+void RemoveEntry(const std::string& path) {
+  if (const int error = AtPath(path, false, [](const Place& at) { return -RemoveAt(at); }))
+    throw SystemError(path, -error);
 }
 
 namespace {
@@ -228,7 +265,7 @@ bool StillNamed(int fd, const std::string& native) {
 
 }  // namespace
 
-OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file) {
+OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file, bool madeName) {
   const std::string native = NativePath(path);
   // A dangling link makes both opens fail for ever: give up after a few.
   for (int attempt = 0;; ++attempt) {
@@ -237,8 +274,9 @@ OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* fi
     const bool made = fd >= 0;
     if (fd < 0 && errno == EEXIST) {
       // O_NONBLOCK: a FIFO at the name must not stall the run; it is refused below.
-      fd = ::open(native.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+      fd = ::open(native.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | (madeName ? O_NOFOLLOW : 0));
       if (fd < 0 && errno == ENOENT && attempt < 3) continue;  // removed since: create it again
+      if (fd < 0 && errno == ELOOP && madeName) return OwnFile::kForeign;
     }
     if (fd < 0) throw SystemError(path, errno);
     // The lock before anything is read or emptied: a file another run holds
@@ -259,7 +297,9 @@ OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* fi
     // The file checked is the file emptied: the same descriptor does both.
     if (!made) {
       std::string head;
-      if (!ReadHead(fd, &head) || !ours(head)) {
+      struct stat st;
+      if (!ReadHead(fd, &head) || !ours(head) ||
+          (madeName && (::fstat(fd, &st) != 0 || st.st_nlink != 1))) {
         ::close(fd);
         return OwnFile::kForeign;
       }
@@ -294,6 +334,7 @@ void RemoveAndClose(OutputFile& file) {
 void RenameAndClose(OutputFile& file, const std::string& to) {
   const int failed =
       ::rename(NativePath(file.path).c_str(), NativePath(to).c_str()) == 0 ? 0 : errno;
+  if (failed != 0) ::unlink(NativePath(file.path).c_str());
   Close(file);
   if (failed != 0) throw SystemError(to, failed);
 }

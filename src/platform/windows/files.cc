@@ -75,17 +75,24 @@ std::atomic<int> stillHeld{0};
 
 }  // namespace
 
-void OpenForReading(const std::string& path, InputFile* file) {
-  // Sharing writing and deletion: a live server goes on delivering into a
-  // mailbox while it is read (ChangedSinceOpened tells), and may hold it
-  // open for writing all the time.
-  const std::wstring name = SystemPath(path);
-  HANDLE handle = INVALID_HANDLE_VALUE;
+namespace {
+
+// Whether the file open as itself is a link: a reparse point that names
+// another entry (a symbolic link, a junction). Others (deduplicated or
+// tiered files) are files whose content their driver supplies.
+bool IsLink(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
+HANDLE OpenShared(const std::string& path, const std::wstring& name, DWORD flags) {
   for (int attempt = 0;; ++attempt) {
-    handle = CreateFileW(name.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) break;
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) return handle;
     const DWORD error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION) throw SystemError(path, error);
     if (attempt == kHeldRetries || stillHeld.load() >= kHeldFilesWaitedFor) {
@@ -94,14 +101,39 @@ void OpenForReading(const std::string& path, InputFile* file) {
     }
     Sleep(kHeldWaitMs);
   }
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
+}
+
+}  // namespace
+
+void OpenForReading(const std::string& path, InputFile* file, bool followLinks) {
+  // Sharing writing and deletion: a live server goes on delivering into a
+  // mailbox while it is read (ChangedSinceOpened tells), and may hold it
+  // open for writing all the time.
+  const std::wstring name = SystemPath(path);
+  HANDLE handle = OpenShared(
+      path, name, FILE_FLAG_SEQUENTIAL_SCAN | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT));
+  BY_HANDLE_FILE_INFORMATION info;
+  bool regular = GetFileType(handle) == FILE_TYPE_DISK &&
+                 GetFileInformationByHandle(handle, &info) &&
+                 (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (regular && !followLinks && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // Opened as itself: a link is refused, any other is opened for its content.
+    regular = !IsLink(handle);
+    CloseHandle(handle);
+    if (!regular) throw Error(path, "not a regular file (a link)");
+    handle = OpenShared(path, name, FILE_FLAG_SEQUENTIAL_SCAN);
+    regular = GetFileInformationByHandle(handle, &info) != 0;
+  }
+  if (!regular) {
     CloseHandle(handle);
     throw Error(path, "not a regular file");
   }
   file->handle = reinterpret_cast<std::intptr_t>(handle);
   file->path = path;
-  file->size = SizeOf(handle);
-  file->modified = ModifiedOf(handle);
+  file->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  file->modified = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+      info.ftLastWriteTime.dwLowDateTime);
   file->bytesRead = 0;
 }
 
@@ -184,11 +216,40 @@ void DeleteAndClose(HANDLE handle, const std::wstring& path) {
   if (!deleted) DeleteFileW(path.c_str());
 }
 
-// Creates or empties `path`, writes data and puts it on disk; 0 with the file
-// left open as *handle, or an error code with no file left.
-DWORD WriteNew(const std::wstring& path, std::string_view data, HANDLE* handle, std::int64_t time) {
-  *handle = CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
+// Removes the entry at `path` as itself (a link, not what it leads to), a
+// folder only if it is empty; 0 or an error code.
+DWORD RemoveAt(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+  }
+  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                           ? RemoveDirectoryW(path.c_str()) != 0
+                           : DeleteFileW(path.c_str()) != 0;
+  return removed || GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : GetLastError();
+}
+
+// Makes `path` a new file, writes data and puts it on disk; 0 with the file
+// left open as *handle, or an error code with no file left. CREATE_NEW first,
+// so that the usual case costs one call: an entry there (a link, a hard link
+// to another file) is removed, never opened, and the name created afresh.
+DWORD WriteNew(const std::wstring& path, std::string_view data, HANDLE* handle, std::int64_t time,
+               bool* notRemoved) {
+  const auto create = [&path] {
+    return CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  };
+  *handle = create();
+  for (int attempt = 0; *handle == INVALID_HANDLE_VALUE && attempt < 3; ++attempt) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return error;
+    if (const DWORD removal = RemoveAt(path)) {
+      *notRemoved = true;
+      return removal;
+    }
+    *handle = create();
+  }
   if (*handle == INVALID_HANDLE_VALUE) return GetLastError();
   DWORD error = 0;
   const char* p = data.data();
@@ -233,11 +294,24 @@ DiskCalls& Disk() {
   return calls;
 }
 
+namespace {
+
+Error WriteError(const std::string& path, const std::string& temporary, DWORD error,
+                 bool notRemoved) {
+  if (!notRemoved) return SystemError(path, error);
+  return Error(path, "what is at its temporary name " +
+                         temporary.substr(temporary.rfind('\\') + 1) +
+                         " could not be removed: " + SystemError(path, error).reason);
+}
+
+}  // namespace
+
 void WriteFileAtomically(const std::string& path, const std::string& temporaryPath,
                          std::string_view data, std::int64_t time) {
   const std::wstring temporary = SystemPath(temporaryPath);
   HANDLE handle;
-  DWORD error = WriteNew(temporary, data, &handle, time);
+  bool notRemoved = false;
+  DWORD error = WriteNew(temporary, data, &handle, time, &notRemoved);
   if (error == 0) {
     error = RenameOpen(handle, SystemPath(path));
     if (error != 0) {
@@ -246,19 +320,20 @@ void WriteFileAtomically(const std::string& path, const std::string& temporaryPa
       error = GetLastError();
     }
   }
-  if (error != 0) throw SystemError(path, error);
+  if (error != 0) throw WriteError(path, temporaryPath, error, notRemoved);
 }
 
 void WriteNewFile(const std::string& path, std::string_view data, std::int64_t time) {
   const std::wstring name = SystemPath(path);
   HANDLE handle;
-  DWORD error = WriteNew(name, data, &handle, time);
+  bool notRemoved = false;
+  DWORD error = WriteNew(name, data, &handle, time, &notRemoved);
   // The file must be closed before it can be renamed or deleted.
   if (error == 0 && !CloseHandle(handle)) {
     error = GetLastError();
     DeleteFileW(name.c_str());
   }
-  if (error != 0) throw SystemError(path, error);
+  if (error != 0) throw WriteError(path, path, error, notRemoved);
 }
 
 void RenameReplacing(const std::string& from, const std::string& to) {
@@ -291,13 +366,8 @@ bool ModifiedSecondsOf(const std::string& path, std::int64_t* seconds) {
   return true;
 }
 
-bool WriteOutKept(const std::string& path) {
-  HANDLE handle = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  const bool done = PutOnDisk(handle) == 0;
-  CloseHandle(handle);
-  return done;
+void RemoveEntry(const std::string& path) {
+  if (const DWORD error = RemoveAt(SystemPath(path))) throw SystemError(path, error);
 }
 
 namespace {
@@ -321,27 +391,37 @@ bool ReadHead(HANDLE handle, std::string* head) {
 
 // FILE_SHARE_READ only: nothing can rename over the log or remove it while
 // the run has it open.
-HANDLE OpenLog(const std::string& path, DWORD access, DWORD disposition) {
+HANDLE OpenLog(const std::string& path, DWORD access, DWORD disposition, DWORD flags = 0) {
   return CreateFileW(SystemPath(path).c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+                     FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+// Whether the open file is a plain file under one name: no link, no
+// reparse point.
+bool AloneAtItsName(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(handle, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && info.nNumberOfLinks == 1;
 }
 
 }  // namespace
 
 // FILE_SHARE_READ is the lock: while a run has the file open for writing,
 // another run's open for writing fails with a sharing violation.
-OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file) {
+OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* file, bool madeName) {
   for (int attempt = 0;; ++attempt) {
     // CREATE_NEW: the name is ours only if nothing had it.
     HANDLE handle = OpenLog(path, GENERIC_WRITE, CREATE_NEW);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
-      handle = OpenLog(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+      handle = OpenLog(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING,
+                       madeName ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
       if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND && attempt < 3)
         continue;  // removed since: create it again
       if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
         return OwnFile::kHeld;
       std::string head;
-      if (handle != INVALID_HANDLE_VALUE && (!ReadHead(handle, &head) || !ours(head))) {
+      if (handle != INVALID_HANDLE_VALUE &&
+          (!ReadHead(handle, &head) || !ours(head) || (madeName && !AloneAtItsName(handle)))) {
         CloseHandle(handle);
         return OwnFile::kForeign;
       }
@@ -380,8 +460,11 @@ void RemoveAndClose(OutputFile& file) {
 void RenameAndClose(OutputFile& file, const std::string& to) {
   Close(file);
   if (!MoveFileExW(SystemPath(file.path).c_str(), SystemPath(to).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    throw SystemError(to, GetLastError());
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
+    DeleteFileW(SystemPath(file.path).c_str());
+    throw SystemError(to, error);
+  }
 }
 
 bool StillAtItsPath(const OutputFile& file, bool* removed) {
