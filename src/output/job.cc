@@ -31,7 +31,8 @@ void CommitSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t numbe
   }
 }
 
-std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifest* manifest) {
+std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifest* manifest,
+                             const std::string& target) {
   switch (kind) {
     case RunKind::kList:
       return MakeListJob();
@@ -41,7 +42,7 @@ std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifes
     case RunKind::kExport:
       break;
   }
-  return MakeWriteJob(newTarget, manifest);
+  return MakeWriteJob(newTarget, manifest, target);
 }
 
 }  // namespace plenvar

@@ -22,6 +22,7 @@ struct Unit {
   bool folderExists = false;
   bool freshFolder = false;        // made by this run: it holds no earlier run's message file
   std::string madeFolder;          // the first level of its folder this run made for it, if any
+  std::string refusedFolder;       // why its folder is not written into, if it is not
   std::optional<Failure> failure;  // the walk's failure, or how the mail file ended
 };
 
@@ -69,7 +70,8 @@ class Job {
   virtual void Finish(Tally& tally, bool stopped) = 0;
 };
 
-std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest);
+std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest,
+                                  const std::string& target);
 std::unique_ptr<Job> MakeListJob();
 std::unique_ptr<Job> MakeVerifyJob(Manifest* manifest);
 

@@ -19,11 +19,12 @@ namespace {
 
 class WriteJob : public Job {
  public:
-  WriteJob(const std::string& newTarget, Manifest* manifest)
-      : folders_(newTarget), manifest_(manifest) {}
+  WriteJob(const std::string& newTarget, Manifest* manifest, const std::string& target)
+      : folders_(newTarget, target), manifest_(manifest) {}
 
   void BeginFolder(Unit& unit) override {
-    unit.folderExists = folders_.Ensure(unit.folder, &unit.madeFolder, &unit.freshFolder);
+    unit.folderExists =
+        folders_.Ensure(unit.folder, &unit.madeFolder, &unit.freshFolder, &unit.refusedFolder);
   }
 
   // A folder that was there before the run may hold what an earlier run
@@ -39,6 +40,10 @@ class WriteJob : public Job {
     outcome.number = number;
     // Here, where the text is, in whichever thread cut it: never read twice.
     if (manifest_ != nullptr) outcome.digest = platform::Sha256Hex(text);
+    if (!unit.refusedFolder.empty()) {
+      outcome.error = unit.refusedFolder;
+      return;
+    }
     // A rerun: what an earlier run wrote is left as it is, and counted.
     if (!unit.freshFolder && number != 0 &&
         AlreadyInPlace(MessageFilePath(unit.folder, number), text)) {
@@ -183,8 +188,9 @@ class WriteJob : public Job {
 
 }  // namespace
 
-std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest) {
-  return std::make_unique<WriteJob>(newTarget, manifest);
+std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest,
+                                  const std::string& target) {
+  return std::make_unique<WriteJob>(newTarget, manifest, target);
 }
 
 }  // namespace plenvar

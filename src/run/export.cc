@@ -70,7 +70,8 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
     ++control.mailFiles;
     return failure;
   };
-  std::unique_ptr<Job> job = MakeJob(options.kind, options.targetMade, options.manifest);
+  std::unique_ptr<Job> job =
+      MakeJob(options.kind, options.targetMade, options.manifest, selection.target);
   std::unique_ptr<MailFileQueue> queue;
   if (options.writers == 1) {
     queue = MakeSequential(std::move(job), report, cut, control);
