@@ -54,7 +54,7 @@ void CommitSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t numbe
 }
 
 std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifest* manifest,
-                             bool dates) {
+                             const std::string& target, bool dates) {
   std::unique_ptr<Job> job;
   switch (kind) {
     case RunKind::kList:
@@ -65,7 +65,7 @@ std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifes
       job = MakeVerifyJob(manifest);
       break;
     case RunKind::kExport:
-      job = MakeWriteJob(newTarget, manifest);
+      job = MakeWriteJob(newTarget, manifest, target);
       break;
   }
   job->dates = dates;

@@ -21,8 +21,9 @@ struct Unit {
   std::int64_t mailFile = 0;  // its place among the walk's mail files, from 1; 0: a failure
   std::string source, folder;
   bool folderExists = false;
-  bool freshFolder = false;  // made by this run: it holds no earlier run's message file
-  std::string madeFolder;    // the first level of its folder this run made for it, if any
+  bool freshFolder = false;   // made by this run: it holds no earlier run's message file
+  std::string madeFolder;     // the first level of its folder this run made for it, if any
+  std::string refusedFolder;  // why its folder is not written into, if it is not
   // A run with "/DATES": the mail file's own modification time, for its
   // messages that name no time of their own.
   std::int64_t mailFileTime = 0;
@@ -77,7 +78,8 @@ class Job {
   virtual void Finish(Tally& tally, bool stopped) = 0;
 };
 
-std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest);
+std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest,
+                                  const std::string& target);
 std::unique_ptr<Job> MakeListJob();
 std::unique_ptr<Job> MakeVerifyJob(Manifest* manifest);
 

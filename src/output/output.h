@@ -61,10 +61,12 @@ class Manifest;
 // made for this run, if any (see TargetFolders): no folder below it holds an
 // earlier run's message files, so none is looked for there. `manifest`, if
 // any, gets every message file an export leaves, or a verify finds matching.
-// `dates` ("/DATES"): each message file gets, or is checked for, its
-// message's time.
+// `target`: the target root, below which no level of a folder an export
+// writes into may be a link. `dates` ("/DATES"): each message file gets, or
+// is checked for, its message's time.
 std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget = "",
-                             Manifest* manifest = nullptr, bool dates = false);
+                             Manifest* manifest = nullptr, const std::string& target = "",
+                             bool dates = false);
 
 // The plain sequential program: the walk's thread cuts each mail file and
 // works and commits each message as it comes.

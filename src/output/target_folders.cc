@@ -82,14 +82,43 @@ bool TargetFolders::Survey(const std::string& folder) {
   return holds;
 }
 
-bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* fresh) {
+std::string TargetFolders::LinkedLevel(const std::string& folder) const {
+  std::size_t root = target_.size();
+  while (root > 0 && target_[root - 1] == '\\') --root;
+  if (root == 0 || folder.size() <= root || folder[root] != '\\' ||
+      folder.compare(0, root, target_, 0, root) != 0)
+    return "";
+  for (std::size_t end = root + 1; end < folder.size(); ++end) {
+    end = std::min(folder.find('\\', end), folder.size());
+    if (folder[end - 1] != '\\' && platform::IsLink(folder.substr(0, end)))
+      return folder.substr(0, end);
+  }
+  return "";
+}
+
+bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* fresh,
+                           std::string* refused) {
+  if (fresh != nullptr) *fresh = false;
+  const auto known = made_.find(folder);
+  const auto knownRefused = refused_.find(folder);
+  if (knownRefused != refused_.end()) {
+    if (refused != nullptr) *refused = knownRefused->second;
+    return false;
+  }
   // A folder made or found once in this run is not checked again: on a store
   // of one message per mail file, checking every level of the path for every
   // file was six stat calls a message.
-  const auto known = made_.find(folder);
   if (known != made_.end()) {
     if (fresh != nullptr) *fresh = known->second;
     return true;
+  }
+  const std::string linked = LinkedLevel(folder);
+  if (!linked.empty()) {
+    const std::string why =
+        "its folder leads out of the target: " + platform::DisplayPath(linked) + " is a link";
+    refused_.emplace(folder, why);
+    if (refused != nullptr) *refused = why;
+    return false;
   }
   std::string first;
   try {

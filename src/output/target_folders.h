@@ -28,12 +28,17 @@ class TargetFolders {
  public:
   // `newRoot`: the first level of the target that this run made before it
   // began ("" when the target was there): every folder at or below it is new.
-  explicit TargetFolders(std::string newRoot = "") : newRoot_(std::move(newRoot)) {}
+  // `target`: the target root, below which no level may be a link.
+  explicit TargetFolders(std::string newRoot = "", std::string target = "")
+      : newRoot_(std::move(newRoot)), target_(std::move(target)) {}
   // Makes `folder` with every missing level, once a run; false when it could
   // not, and then the first write into it reports why. *made, when given, is
   // the first level it made (see EnsureFolderPath); *fresh, whether this run
-  // made the folder, which then holds no file but this run's.
-  bool Ensure(const std::string& folder, std::string* made = nullptr, bool* fresh = nullptr);
+  // made the folder, which then holds no file but this run's. A folder with a
+  // link at a level below the target is refused (false), *refused saying why:
+  // a write there, or a removal of a stale file, would reach out of the target.
+  bool Ensure(const std::string& folder, std::string* made = nullptr, bool* fresh = nullptr,
+              std::string* refused = nullptr);
   // Puts every file and folder written on stable storage; failures go to the report.
   void Flush(ExportReport& report) const;
 
@@ -48,8 +53,12 @@ class TargetFolders {
   // Lists a folder that was there: whether it holds message files; removes
   // the temporary files in it, none of which is this run's yet.
   bool Survey(const std::string& folder);
+  // The first level of `folder` below the target that is a link; "" if none.
+  std::string LinkedLevel(const std::string& folder) const;
 
   std::string newRoot_;
+  std::string target_;
+  std::unordered_map<std::string, std::string> refused_;  // folder, why
   std::vector<std::string> searched_;
   std::vector<std::pair<std::string, std::string>> stale_;
   std::unordered_map<std::string, bool> made_;  // known to exist: whether this run made it

@@ -19,11 +19,12 @@ namespace {
 
 class WriteJob : public Job {
  public:
-  WriteJob(const std::string& newTarget, Manifest* manifest)
-      : folders_(newTarget), manifest_(manifest) {}
+  WriteJob(const std::string& newTarget, Manifest* manifest, const std::string& target)
+      : folders_(newTarget, target), manifest_(manifest) {}
 
   void BeginFolder(Unit& unit) override {
-    unit.folderExists = folders_.Ensure(unit.folder, &unit.madeFolder, &unit.freshFolder);
+    unit.folderExists =
+        folders_.Ensure(unit.folder, &unit.madeFolder, &unit.freshFolder, &unit.refusedFolder);
   }
 
   // A folder that was there before the run may hold what an earlier run
@@ -41,6 +42,10 @@ class WriteJob : public Job {
     if (manifest_ != nullptr) outcome.digest = platform::Sha256Hex(text);
     FindTime(*this, unit, text, outcome);
     const std::int64_t time = dates ? outcome.time.seconds : platform::kSystemTime;
+    if (!unit.refusedFolder.empty()) {
+      outcome.error = unit.refusedFolder;
+      return;
+    }
     // A rerun: what an earlier run wrote is left as it is, and counted.
     if (!unit.freshFolder && number != 0 &&
         AlreadyInPlace(MessageFilePath(unit.folder, number), text)) {
@@ -202,8 +207,9 @@ class WriteJob : public Job {
 
 }  // namespace
 
-std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest) {
-  return std::make_unique<WriteJob>(newTarget, manifest);
+std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest,
+                                  const std::string& target) {
+  return std::make_unique<WriteJob>(newTarget, manifest, target);
 }
 
 }  // namespace plenvar

@@ -63,6 +63,9 @@ void MakeFolder(const std::string& path);
 bool RemoveFolder(const std::string& path);
 // True when a folder is at `path`; a trailing "\" is accepted.
 bool FolderExists(const std::string& path);
+// True when the entry at `path` is itself a link (a symbolic link; on Windows
+// a reparse point that names another entry), which is not followed.
+bool IsLink(const std::string& path);
 // The identity of the folder at `path` (links followed); false when there is
 // no folder there.
 bool FolderIdOf(const std::string& path, FolderId* id);

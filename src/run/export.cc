@@ -72,7 +72,7 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
     return failure;
   };
   std::unique_ptr<Job> job =
-      MakeJob(options.kind, options.targetMade, options.manifest, options.dates);
+      MakeJob(options.kind, options.targetMade, options.manifest, selection.target, options.dates);
   std::unique_ptr<MailFileQueue> queue;
   if (options.writers == 1) {
     queue = MakeSequential(std::move(job), report, cut, control);

@@ -1170,7 +1170,8 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
     testing::WriteFile(d / "victim", "victim\n");
     return d / "victim";
   };
-  Tree shifted = kExported, extra = kExported, tmpFolder = kExported;
+  Tree shifted = kExported, extra = kExported, tmpFolder = kExported, linkedBob = kExported;
+  linkedBob.erase("bob/000000000000000004.MAI");
   tmpFolder.erase("bob/000000000000000004.MAI");
   tmpFolder["bob/000000000000000003-1.MAI.tmp/"] = "";
   tmpFolder["bob/000000000000000003-1.MAI.tmp/x/"] = "";
@@ -1245,6 +1246,16 @@ TEST(PlenvarTest, ARerunLeavesWhatIsInPlace) {
          std::filesystem::create_symlink(d / "victim", d / bob);
        },
        1, 3, "", kExported},
+      // Out of the target, here into the source: never written, nothing removed there.
+      {"a link in place of a target folder",
+       [&](Path d) {
+         std::filesystem::remove_all(d / "out/bob");
+         std::filesystem::create_directory_symlink(d / "store/bob", d / "out/bob");
+       },
+       0, 3,
+       notWritten + "bob/000000000000000004.MAI: its folder leads out of the target: out/bob is "
+                    "a link (the rest of store/bob/inbox.msg was not exported)\n",
+       linkedBob},
       {"a message file beyond those a run leaves",
        [&](Path d) { std::filesystem::copy(d / bob, d / "out/bob/000000000000000007.MAI"); }, 0, 4,
        "Files in the target that the export would not have written: 1\n"

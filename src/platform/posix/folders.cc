@@ -122,6 +122,11 @@ bool FolderExists(const std::string& path) {
   return !path.empty() && ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsLink(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::lstat(NativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool EntryIdOf(const std::string& path, FolderId* id) {
   struct stat st;
   if (path.empty() || ::stat(NativePath(path).c_str(), &st) != 0) return false;

@@ -150,6 +150,20 @@ bool FolderExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsLink(const std::string& path) {
+  const std::wstring name = SystemPath(path);
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    return false;
+  // The listing of the entry itself gives its reparse tag: a link names
+  // another entry; others (deduplicated or tiered files) hold their own.
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(name.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return true;
+  FindClose(search);
+  return IsReparseTagNameSurrogate(found.dwReserved0);
+}
+
 // The full flush of the volume that holds `folder`: of a file made there for
 // it, since flushing the volume itself needs administrator rights. On NTFS
 // flushing any one file commits the journal and flushes the disk's cache.
