@@ -42,7 +42,12 @@ void Compare(const std::string& path, std::string_view text, MessageOutcome* out
                      std::to_string(text.size()) + ")";
   }
   // Its bytes first: a time is told apart only on a file that holds them.
-  const std::int64_t modified = platform::ModifiedSeconds(file);
+  std::int64_t modified = outcome->time.seconds;
+  try {
+    if (dates && outcome->error.empty()) modified = platform::ModifiedSeconds(file);
+  } catch (const Error& e) {
+    outcome->error = e.reason;
+  }
   if (dates && outcome->error.empty() && modified != outcome->time.seconds) {
     static const char* const kFrom[] = {"Received:", "Date:", "the mail file"};
     outcome->errorKind = kMessageTimeDiffers;

@@ -32,8 +32,8 @@ struct InputFile {
 // symbolic link, or a reparse point on Windows) is never what it looks for,
 // and fails as "not a regular file".
 void OpenForReading(const std::string& path, InputFile* file, bool followLinks = true);
-// The open file's last write time when it was opened, in whole seconds since
-// 1970-01-01 UTC (rounded down).
+// The open file's last write time, in whole seconds since 1970-01-01 UTC
+// (rounded down). Throws Error.
 std::int64_t ModifiedSeconds(const InputFile& file);
 // Reads up to `size` bytes into `buffer`; returns 0 only at end of file.
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size);

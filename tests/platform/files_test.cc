@@ -83,5 +83,20 @@ TEST(FilesTest, FilesLandWhereTheirPathsSay) {
   EXPECT_EQ(testing::ReadTree(dir.path), moved);
 }
 
+// A file's time reads back the same from the open file as from its path,
+// in any year (the file system may hold a nearer one than was set).
+TEST(FilesTest, FileTimesReadBackAsTheFileSystemHoldsThem) {
+  TempDir dir;
+  for (const std::int64_t time : {std::int64_t{1057049557}, std::int64_t{253402300799}}) {
+    const std::string path = (dir.path / std::to_string(time)).string();
+    WriteNewFile(path, "x", time);
+    std::int64_t held = 0;
+    InputFile file;
+    OpenForReading(path, &file);
+    EXPECT_TRUE(ModifiedSecondsOf(path, &held) && ModifiedSeconds(file) == held) << held;
+    Close(file);
+  }
+}
+
 }  // namespace
 }  // namespace plenvar::platform

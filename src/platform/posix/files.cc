@@ -24,8 +24,10 @@ Error SystemError(const std::string& path, int error) { return Error(path, std::
 
 namespace {
 
+// Only ever compared for equality: a time after 2262 wraps, never overflows.
 std::int64_t ModifiedNs(const struct stat& st) {
-  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                                   static_cast<std::uint64_t>(st.st_mtim.tv_nsec));
 }
 
 // Makes `call` (a system call: below 0 is a failure, with errno) on the file
@@ -72,9 +74,11 @@ void OpenForReading(const std::string& path, InputFile* file, bool followLinks) 
 }
 
 std::int64_t ModifiedSeconds(const InputFile& file) {
-  // Rounded down, before 1970 too.
-  return file.modified >= 0 ? file.modified / 1000000000
-                            : -((-file.modified + 999999999) / 1000000000);
+  // Asked again: `modified`, in nanoseconds, cannot hold a time after 2262,
+  // which a message's date may name. tv_sec is already rounded down.
+  struct stat st;
+  if (::fstat(static_cast<int>(file.handle), &st) != 0) throw SystemError(file.path, errno);
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec);
 }
 
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
