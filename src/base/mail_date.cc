@@ -245,7 +245,8 @@ std::optional<MessageTime> FindMessageTime(std::string_view message) {
 }
 
 std::string FormatMailTime(std::int64_t seconds) {
-  if (seconds < 0 || seconds > kLatestMailTime) return std::to_string(seconds);
+  constexpr std::int64_t kEndOf9999 = 253402300799;
+  if (seconds < 0 || seconds > kEndOf9999) return std::to_string(seconds);
   // The civil date of a day count, the inverse of DaysFromCivil.
   const std::int64_t z = seconds / 86400 + 719468, second = seconds % 86400;
   const std::int64_t era = z / 146097, doe = z - era * 146097;

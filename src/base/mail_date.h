@@ -12,8 +12,11 @@ namespace plenvar {
 
 // Seconds since 1970-01-01T00:00:00Z. Every time the reader gives lies in
 // [0, kLatestMailTime]; a date outside is clamped to the nearer end, since a
-// message file can carry no other and the date itself was readable.
-inline constexpr std::int64_t kLatestMailTime = 253402300799;  // 9999-12-31T23:59:59Z
+// message file can carry no other and the date itself was readable. The end
+// is the last second every file system a target may lie on holds (ext4 with
+// small inodes and XFS without big timestamps stop there): a later time would
+// be clamped by the file system itself, and a verify then never agree.
+inline constexpr std::int64_t kLatestMailTime = 2147483647;  // 2038-01-19T03:14:07Z
 
 // The time a date-time field body names (the text after "Date:", or after a
 // "Received:" field's last ';'), folds, comments and all; nullopt when the
