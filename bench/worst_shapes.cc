@@ -67,7 +67,7 @@ void Write(const fs::path& path, const Shape& shape, std::uint64_t size) {
 
 struct Counting : plenvar::MessageSink {
   std::uint64_t messages = 0, bytes = 0;
-  void Message(std::string_view text, std::string*) override {
+  void Message(std::string_view text, plenvar::TextBuffer*) override {
     ++messages;
     bytes += text.size();
   }

@@ -137,8 +137,9 @@ CutFunction ScriptedStore::Cut() {
     sink.Opened(size);
     for (const auto& [text, owned] : script.messages) {
       if (sink.Stopping()) return Failure{kMailFileNotRead, path, "interrupted before its end"};
-      std::string buffer = text;
-      sink.Message(buffer, owned ? &buffer : nullptr);
+      TextBuffer buffer;
+      buffer.append(text);
+      sink.Message(buffer.view(), owned ? &buffer : nullptr);
     }
     return script.failure;
   };

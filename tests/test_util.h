@@ -43,10 +43,14 @@ struct BlockSize {
   std::size_t saved;
 };
 
-// A sink that keeps the messages it is handed, in memory.
+// A sink that keeps the messages it is handed, in memory; a buffer handed
+// with one it takes and frees at once, as the workers may.
 struct CollectingOutput : MessageSink {
   std::vector<std::string> messages;
-  void Message(std::string_view text, std::string*) override { messages.emplace_back(text); }
+  void Message(std::string_view text, TextBuffer* owner) override {
+    messages.emplace_back(text);
+    if (owner != nullptr) TextBuffer(std::move(*owner));
+  }
   bool Stopping() override { return false; }
 };
 

@@ -10,6 +10,7 @@
 #include "base/control.h"
 #include "base/error.h"
 #include "extract/line_reader.h"
+#include "extract/text_buffer.h"
 #include "output/output.h"
 
 namespace plenvar {
@@ -19,7 +20,7 @@ namespace plenvar {
 // block, its working text, and the text after a large message. One per thread.
 struct Cutter {
   ReadBuffer block;
-  std::string work, rest;
+  TextBuffer work, rest;
   // Bytes of working text the search for line ends has passed over, all mail
   // files together: about once each, whatever the lines (tests count it).
   std::uint64_t searched = 0;

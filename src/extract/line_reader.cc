@@ -24,7 +24,7 @@ namespace {
 // LF line ends: a CR goes before every LF that lacks one. reader.crPending
 // says whether the byte before the block was a CR.
 void AppendLfLines(LineReader& reader, const char* const begin, const char* const end,
-                   std::string* text) {
+                   TextBuffer* text) {
   const char* run = begin;
   for (const char* p = begin; p < end;) {
     const char* lf =
@@ -43,7 +43,7 @@ void AppendLfLines(LineReader& reader, const char* const begin, const char* cons
 
 }  // namespace
 
-bool ReadLines(LineReader& reader, std::string* text) {
+bool ReadLines(LineReader& reader, TextBuffer* text) {
   if (reader.atEnd) return false;
   // All it held when opened is read: if it is still as it was, that is its
   // end, and the read that would say so is one system call a mail file saved

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "extract/text_buffer.h"
 #include "platform/files.h"
 
 namespace plenvar {
@@ -61,7 +62,7 @@ void OpenLines(const std::string& path, LineReader* reader, ReadBuffer* buffer =
 // The last line of a block may be appended in part; the next call continues
 // it. At the end of the file a last line without a line end gains CR LF.
 // Returns false, appending nothing, once the file is exhausted.
-bool ReadLines(LineReader& reader, std::string* text);
+bool ReadLines(LineReader& reader, TextBuffer* text);
 
 // Whether the file changed while it was read (platform::ChangedSinceOpened),
 // asked once the file is exhausted.

@@ -9,7 +9,7 @@ namespace plenvar {
 
 namespace {
 
-constexpr std::size_t kNone = std::string::npos;
+constexpr std::size_t kNone = std::string_view::npos;
 
 // A message this large is handed over with the buffer it lies in, so that
 // writer threads may take the buffer rather than copy the message: first touching
@@ -31,34 +31,27 @@ std::size_t MostText(std::size_t n) { return 2 * n + 2; }
 // Room for `more` bytes after the text, which will likely end at `end` if no
 // message is cut before then. The room follows the text, not the mail file:
 // a file of small messages keeps a block's worth or so, whatever its size (on
-// Windows room is committed memory, on a live server). It grows to twice the
-// text, or, when the text would then likely need it soon, to that likely end:
-// a large message is copied about once in all, and a message that runs to the
-// end of its file is not copied once more just before it. The new room asks
-// for huge pages before the text is copied into it, since first touching
-// memory is what costs on a message of hundreds of MB (a 1 GB message took 8 s
-// growing by the string's own steps, under 2 s in room made at once with huge
-// pages).
-void MakeRoom(std::string* text, std::size_t more, std::uint64_t end) {
+// Windows committed memory is what counts, on a live server). It grows to
+// twice the text, or, when the text would then likely need it soon, to that
+// likely end: growing moves the text's pages rather than copying them (on
+// Windows the room is reserved address space, committed as the text grows),
+// so a large message is written into memory once and held once.
+void MakeRoom(TextBuffer* text, std::size_t more, std::uint64_t end) {
   const std::size_t need = text->size() + more;
   if (need <= text->capacity()) return;
   const std::uint64_t twice = 2 * std::uint64_t{text->size()};
-  std::string grown;
   try {
-    grown.reserve(static_cast<std::size_t>(
+    text->reserve(static_cast<std::size_t>(
         std::max<std::uint64_t>(need, end <= twice + twice / 4 ? end : twice)));
   } catch (const std::bad_alloc&) {
-    grown.reserve(need);  // what is needed, when more is not to be had
+    text->reserve(need);  // what is needed, when more is not to be had
   }
-  platform::AdviseLargeBuffer(grown.data(), grown.capacity());
-  grown.append(*text);
-  text->swap(grown);
 }
 
 // Room for the text of the next block of the reader's file, `added` bytes of
 // text having come from the bytes read so far: the rest of the file likely
 // adds text at the same rate.
-void MakeRoomForBlock(std::string* text, const LineReader& reader, std::uint64_t added) {
+void MakeRoomForBlock(TextBuffer* text, const LineReader& reader, std::uint64_t added) {
   const std::uint64_t read = reader.file.bytesRead;
   const std::uint64_t unread = reader.file.size - std::min(reader.file.size, read);
   const double perByte = read == 0 ? 1 : static_cast<double>(added) / static_cast<double>(read);
@@ -84,15 +77,15 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
   sink.Opened(reader.file.size);
   // The text after a large message goes to `rest`, since the sink may take
   // the buffer the message lies in.
-  std::string& work = cutter.work;
-  std::string& rest = cutter.rest;
+  TextBuffer& work = cutter.work;
+  TextBuffer& rest = cutter.rest;
   work.clear();
   std::size_t start = 0;
   std::size_t scan = 0;
   std::size_t searched = 0;
   std::size_t separator = kNone;
   bool first = true;
-  const auto handOver = [&](std::string_view message, std::string* owner) {
+  const auto handOver = [&](std::string_view message, TextBuffer* owner) {
     sink.Message(message, owner);
     if (counts != nullptr) ++counts->messages;
   };
@@ -151,7 +144,7 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
           // What follows the message moves out first: the buffer is the sink's.
           rest.clear();
           MakeRoom(&rest, work.size() - next, 0);  // the block's room follows
-          rest.append(work, next, std::string::npos);
+          rest.append(work.data() + next, work.size() - next);
           handOver(message, &work);
           work.swap(rest);
           text = work.data();
@@ -164,7 +157,7 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
     if (start > 0) {
       // Once per block, not per cut: moving the unread rest after every cut
       // would copy a block's worth per message.
-      work.erase(0, start);
+      work.erase_front(start);
       scan -= start;
       searched -= start;
       if (separator != kNone) separator -= start;

@@ -14,12 +14,12 @@ constexpr std::size_t kReuseCount = 128;
 
 }  // namespace
 
-void Pack(std::string_view text, std::string* owner, std::vector<std::string>* reuse, Task* task) {
+void Pack(std::string_view text, TextBuffer* owner, std::vector<std::string>* reuse, Task* task) {
   task->size = text.size();
   if (owner != nullptr) {
     task->offset = static_cast<std::size_t>(text.data() - owner->data());
-    task->data = std::move(*owner);
-    task->bytes = task->data.size();
+    task->large = std::move(*owner);
+    task->bytes = task->large.size();
     return;
   }
   if (!reuse->empty()) {
@@ -33,6 +33,7 @@ void Pack(std::string_view text, std::string* owner, std::vector<std::string>* r
 
 void Release(Task* task) {
   if (task->data.capacity() > kReuseBytes) std::string().swap(task->data);
+  task->large = TextBuffer();
 }
 
 void HandOver::Add(std::vector<Task>* tasks, Batch* batch, std::size_t bytes) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "extract/text_buffer.h"
 #include "output/order.h"
 
 namespace plenvar {
@@ -21,22 +22,27 @@ struct Task {
   Batch* batch = nullptr;  // set as it is published
   std::size_t index = 0;   // in the batch
   std::int64_t number = 0;
-  // The message is data's text from `offset` on, `size` long: tasks move, and
+  // The message is the text of `data` (a copy) or of `large` (the buffer a
+  // large message was cut in) from `offset` on, `size` long: tasks move, and
   // a short string's text moves with it.
   std::string data;
+  TextBuffer large;
   std::size_t offset = 0;
   std::size_t size = 0;
   std::size_t bytes = 0;  // what it holds: a reused buffer may be larger than its message
 
   std::int64_t K() const { return batch->firstK + static_cast<std::int64_t>(index); }
-  std::string_view Text() const { return std::string_view(data).substr(offset, size); }
+  std::string_view Text() const {
+    return (large.data() != nullptr ? large.view() : std::string_view(data)).substr(offset, size);
+  }
 };
 
 // Packs a message into `task`: a large one (`owner` given) with its buffer,
 // rather than a copy; a short one copied into a buffer from `reuse`, if any.
-void Pack(std::string_view text, std::string* owner, std::vector<std::string>* reuse, Task* task);
+void Pack(std::string_view text, TextBuffer* owner, std::vector<std::string>* reuse, Task* task);
 
-// Once worked on, outside the lock: frees a buffer too large to go back.
+// Once worked on, outside the lock: frees a buffer too large to go back, and
+// a large message's own.
 void Release(Task* task);
 
 class HandOver {

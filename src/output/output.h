@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "base/control.h"
+#include "extract/text_buffer.h"
 #include "output/message_names.h"
 #include "report/report.h"
 
@@ -31,7 +32,7 @@ class MessageSink {
   // The next message. When `owner` is not null (a large message) the message
   // lies in *owner, which is the sink's from then on: it may take the buffer
   // to spare a copy. The cutter goes on in a buffer of its own either way.
-  virtual void Message(std::string_view text, std::string* owner) = 0;
+  virtual void Message(std::string_view text, TextBuffer* owner) = 0;
   // Asked once a block: whether to stop cutting, since the run was asked to
   // stop.
   virtual bool Stopping() = 0;

@@ -28,7 +28,7 @@ class Sequential : public MailFileQueue, MessageSink {
   void Finish() override { job_->Finish(tally_, control_.Stopped()); }
 
  private:
-  void Message(std::string_view text, std::string*) override {
+  void Message(std::string_view text, TextBuffer*) override {
     MessageOutcome outcome;
     outcome.size = text.size();
     // 0 once a message file of this mail file could not be written: the

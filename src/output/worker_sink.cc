@@ -26,7 +26,7 @@ bool WorkerSink::Stopping() {
   return true;
 }
 
-void WorkerSink::Message(std::string_view text, std::string* owner) {
+void WorkerSink::Message(std::string_view text, TextBuffer* owner) {
   batch_.messages.emplace_back();
   MessageOutcome& outcome = batch_.messages.back();
   outcome.size = text.size();

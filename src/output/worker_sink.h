@@ -18,7 +18,7 @@ class WorkerSink : public MessageSink {
   WorkerSink(Pool& pool, Entry& entry, Pool::Held& held);
 
   void Opened(std::uint64_t size) override;
-  void Message(std::string_view text, std::string* owner) override;
+  void Message(std::string_view text, TextBuffer* owner) override;
   bool Stopping() override;
   // With the pool's lock held, once the cutter returned: counts the mail
   // file, works on the messages it held, and publishes the rest.

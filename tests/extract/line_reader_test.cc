@@ -13,12 +13,12 @@ using testing::WriteFile;
 std::string ReadAll(const std::string& path, std::size_t* calls = nullptr) {
   LineReader reader;
   OpenLines(path, &reader);
-  std::string text;
+  TextBuffer text;
   std::size_t n = 0;
   while (ReadLines(reader, &text)) ++n;
   EXPECT_FALSE(ReadLines(reader, &text)) << "a drained reader must stay at its end";
   if (calls != nullptr) *calls = n;
-  return text;
+  return std::string(text.view());
 }
 
 TEST(LineReaderTest, LineEndsAtEveryBlockBoundary) {

@@ -170,32 +170,37 @@ TEST(SplitMailFileTest, MatchesTheLiteralBackwardSearchOnRandomTexts) {
 // The worst shapes of mail file, cut in blocks of 64 bytes: a search that
 // went back to a line's start every block would show as a count of bytes
 // searched that grows with the square of the size. Each byte of the text
-// (at most twice the file: a lone CR gains its LF) is searched once, and the
-// room stays near the largest message, not the file.
+// (at most twice the file: a lone CR gains its LF) is searched once, the
+// room stays near the largest message, not the file, and the text that grew
+// a block at a time (past the size of a huge page) is the text that was read.
 TEST(SplitMailFileTest, WorstShapesSearchEachByteOnce) {
   struct Case {
     const char* what;
     std::string head, unit;
-    std::size_t messages;
-    std::size_t room;  // at most this, with the file's 64 KiB
+    std::size_t size, messages;
+    std::size_t room;  // at most this
   };
   const std::size_t kSize = 64 << 10;
+  std::string lines = "Received: x\r\n\r\n";
+  while (lines.size() < (5 << 19)) lines += std::string(78, 'a') + "\r\n";
   const Case cases[] = {
-      {"one line without an end", "", std::string(1, '\0'), 0, 2 * kSize},
-      {"lone CRs", "", "\r", 0, 4 * kSize},
-      {"a header, then one line", "Received: x\r\n\r\n", "a", 1, 2 * kSize},
-      {"empty messages", "", "Received: x\r\n\r\n", kSize / 15 + 1, 1024},
+      {"one line without an end", "", std::string(1, '\0'), kSize, 0, 2 * kSize},
+      {"lone CRs", "", "\r", kSize, 0, 4 * kSize},
+      {"a header, then one line", "Received: x\r\n\r\n", "a", kSize, 1, 2 * kSize},
+      {"empty messages", "", "Received: x\r\n\r\n", kSize, kSize / 15 + 1, 8 << 10},
+      {"messages of 2.5 MiB in lines", "", lines, 3 * lines.size(), 3, 3 * lines.size()},
   };
   testing::BlockSize block(64);
   TempDir dir;
   for (const Case& c : cases) {
     std::string input = c.head;
-    while (input.size() < kSize) input += c.unit;
+    while (input.size() < c.size) input += c.unit;
     WriteFile(dir.path / "in.msg", input);
     Cutter cutter;
     testing::CollectingOutput output;
     SplitMailFile(dir.Sub("in.msg"), cutter, output);
     EXPECT_EQ(output.messages.size(), c.messages) << c.what;
+    EXPECT_TRUE(output.messages == LiteralSplit(input)) << c.what;
     EXPECT_LE(cutter.searched, 2 * input.size() + 2) << c.what;
     EXPECT_LE(cutter.work.capacity() + cutter.rest.capacity(), c.room) << c.what;
   }
