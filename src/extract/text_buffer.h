@@ -57,9 +57,10 @@ class TextBuffer {
 
  private:
   // Twice the room when it must grow: a text grown a block at a time then
-  // asks the OS a few dozen times, not once a block.
+  // asks the OS a few dozen times, not once a block. Within its room (on
+  // Windows, committing more of what is reserved) the room stays.
   void MakeUsable(std::size_t need) {
-    platform::Grow(&memory_, need, 2 * memory_.reserved, size_);
+    platform::Grow(&memory_, need, need > memory_.reserved ? 2 * memory_.reserved : 0, size_);
   }
 
   platform::GrowingMemory memory_;

@@ -119,11 +119,6 @@ void FlushToDisk(OutputFile& file);
 // Safe to call on a file that is not open.
 void Close(OutputFile& file);
 
-// Tells the OS that a buffer will be filled front to back and kept: where it
-// helps, it asks for huge pages, so that a message of hundreds of MB does not
-// pay a page fault per 4 KiB. Does nothing for small buffers.
-void AdviseLargeBuffer(char* data, std::size_t size);
-
 // The size of the file at `path` (links followed); false when it has none.
 bool FileSizeOf(const std::string& path, std::uint64_t* size);
 

@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -363,19 +362,6 @@ void FlushToDisk(OutputFile& file) {
 void Close(OutputFile& file) {
   if (file.handle >= 0) ::close(static_cast<int>(file.handle));
   file.handle = -1;
-}
-
-void AdviseLargeBuffer(char* data, std::size_t size) {
-#ifdef MADV_HUGEPAGE
-  // Only whole 2 MiB pages inside the buffer can be huge. Advice is advice: a
-  // kernel without transparent huge pages refuses it and nothing changes.
-  constexpr std::size_t kHuge = 2 << 20;
-  const std::size_t skip = (kHuge - reinterpret_cast<std::uintptr_t>(data) % kHuge) % kHuge;
-  if (size >= skip + 2 * kHuge) ::madvise(data + skip, (size - skip) & ~(kHuge - 1), MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
 }
 
 bool FileSizeOf(const std::string& path, std::uint64_t* size) {

@@ -34,8 +34,8 @@ void Advise([[maybe_unused]] char* data, [[maybe_unused]] std::size_t size) {
 // of it can then be one huge page, and a move keeps them whole.
 char* Map(std::size_t size) {
   const std::size_t slack = size >= 2 * kHuge ? kHuge : 0;
-  void* mapped = ::mmap(nullptr, size + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                        -1, 0);
+  void* mapped =
+      ::mmap(nullptr, size + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) throw std::bad_alloc();
   char* const base = static_cast<char*>(mapped);
   const std::size_t skip =

@@ -500,9 +500,6 @@ void Close(OutputFile& file) {
   file.handle = -1;
 }
 
-// Large pages on Windows need a privilege a migration tool should not ask for.
-void AdviseLargeBuffer(char*, std::size_t) {}
-
 bool FileSizeOf(const std::string& path, std::uint64_t* size) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data) ||

@@ -1,6 +1,7 @@
 // Windows memory that grows: address space reserved, committed as the text
 // grows, so that commit charge, which a live server runs short of, follows
-// the text and not the room kept for it.
+// the text and not the room kept for it. (Large pages on Windows need a
+// privilege a migration tool should not ask for.)
 #include "platform/memory.h"
 
 #include <windows.h>
@@ -27,7 +28,8 @@ void Grow(GrowingMemory* memory, std::size_t need, std::size_t reserve, std::siz
   if (reserve < need) reserve = need;
   if (reserve > memory->reserved) {
     // A new reservation costs a copy of the text: at least twice the last.
-    const std::size_t size = RoundUp(reserve > 2 * memory->reserved ? reserve : 2 * memory->reserved, kGranule);
+    const std::size_t size =
+        RoundUp(reserve > 2 * memory->reserved ? reserve : 2 * memory->reserved, kGranule);
     void* data = ::VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
     if (data == nullptr) throw std::bad_alloc();
     const std::size_t commit = RoundUp(keep > need ? keep : need, kPage);
