@@ -19,7 +19,11 @@ class TextBuffer {
   TextBuffer() = default;
   TextBuffer(TextBuffer&& other) noexcept { swap(other); }
   TextBuffer& operator=(TextBuffer&& other) noexcept {
-    TextBuffer(std::move(other)).swap(*this);
+    if (this != &other) {
+      platform::Free(&memory_);
+      size_ = 0;
+      swap(other);
+    }
     return *this;
   }
   ~TextBuffer() { platform::Free(&memory_); }
