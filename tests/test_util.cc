@@ -12,7 +12,8 @@
 #include <thread>
 
 #include "extract/line_reader.h"
-#include "output/job.h"
+#include "job/job.h"
+#include "output/output.h"
 
 namespace fs = std::filesystem;
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "output/output.h"
+#include "target/message_names.h"
 
 namespace plenvar::testing {
 

@@ -10,7 +10,7 @@
 #include "base/control.h"
 #include "base/error.h"
 #include "extract/line_reader.h"
-#include "output/output.h"
+#include "extract/message_sink.h"
 
 namespace plenvar {
 

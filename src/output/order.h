@@ -18,7 +18,8 @@
 #include <memory>
 #include <vector>
 
-#include "output/job.h"
+#include "job/job.h"
+#include "output/output.h"
 
 namespace plenvar {
 

@@ -1,7 +1,8 @@
 // The plain sequential program (/MT:1): the walk's thread cuts each mail file
 // and works and commits each message as it comes, through the same job the
 // workers run.
-#include "output/job.h"
+#include "job/job.h"
+#include "output/output.h"
 
 namespace plenvar {
 

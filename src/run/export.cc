@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "extract/extract.h"
-#include "output/job.h"
+#include "job/job.h"
 #include "run/run.h"
 
 namespace plenvar {

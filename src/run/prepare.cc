@@ -1,12 +1,12 @@
 // The checks before any work, and what a run makes and takes before it
 // starts: the target folder, its lock, the log.
-#include "output/manifest.h"
-#include "output/message_names.h"
-#include "output/target_folders.h"
+#include "manifest/manifest.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "report/run_log.h"
 #include "run/run.h"
+#include "target/message_names.h"
+#include "target/target_folders.h"
 
 namespace plenvar {
 

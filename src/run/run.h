@@ -14,7 +14,7 @@
 
 #include "base/control.h"
 #include "base/notice.h"
-#include "output/manifest.h"
+#include "manifest/manifest.h"
 #include "output/output.h"
 #include "platform/folders.h"
 #include "platform/process.h"

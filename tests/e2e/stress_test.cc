@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "e2e/run_plenvar.h"
-#include "output/message_names.h"
+#include "target/message_names.h"
 
 namespace plenvar {
 namespace {

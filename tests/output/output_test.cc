@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include "target/message_names.h"
+
 #ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
@@ -11,7 +13,7 @@
 #include <unistd.h>
 #endif
 
-#include "output/manifest.h"
+#include "manifest/manifest.h"
 #include "platform/folders.h"
 #include "test_util.h"
 

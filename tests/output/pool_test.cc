@@ -5,7 +5,8 @@
 #include <csignal>
 #include <set>
 
-#include "output/job.h"
+#include "job/job.h"
+#include "output/output.h"
 #include "test_util.h"
 
 namespace plenvar {

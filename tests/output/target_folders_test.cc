@@ -1,4 +1,4 @@
-#include "output/target_folders.h"
+#include "target/target_folders.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <unistd.h>
 #endif
 
-#include "output/target_folders.h"
+#include "target/target_folders.h"
 #include "test_util.h"
 
 namespace plenvar {

@@ -1,7 +1,7 @@
 // The target folders a run writes into: made once, then flushed to disk
 // once per file system.
-#ifndef PLENVAR_OUTPUT_TARGET_FOLDERS_H_
-#define PLENVAR_OUTPUT_TARGET_FOLDERS_H_
+#ifndef PLENVAR_TARGET_TARGET_FOLDERS_H_
+#define PLENVAR_TARGET_TARGET_FOLDERS_H_
 
 #include <string>
 #include <unordered_map>
@@ -67,4 +67,4 @@ class TargetFolders {
 
 }  // namespace plenvar
 
-#endif  // PLENVAR_OUTPUT_TARGET_FOLDERS_H_
+#endif  // PLENVAR_TARGET_TARGET_FOLDERS_H_

@@ -1,8 +1,8 @@
 // What every output does alike: numbering the run's message files and
 // telling the report how each mail file went, so that a dry run and any
 // number of writers give the same numbers and the same report.
-#ifndef PLENVAR_OUTPUT_TALLY_H_
-#define PLENVAR_OUTPUT_TALLY_H_
+#ifndef PLENVAR_JOB_TALLY_H_
+#define PLENVAR_JOB_TALLY_H_
 
 #include <cstdint>
 #include <optional>
@@ -38,4 +38,4 @@ class Tally {
 
 }  // namespace plenvar
 
-#endif  // PLENVAR_OUTPUT_TALLY_H_
+#endif  // PLENVAR_JOB_TALLY_H_

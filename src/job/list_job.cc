@@ -1,5 +1,5 @@
 // The dry run: it numbers and counts what an export would write.
-#include "output/job.h"
+#include "job/job.h"
 
 namespace plenvar {
 

@@ -7,11 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "output/listed_numbers.h"
-#include "output/manifest.h"
-#include "output/message_names.h"
+#include "manifest/manifest.h"
 #include "platform/digest.h"
 #include "platform/files.h"
+#include "target/listed_numbers.h"
+#include "target/message_names.h"
 
 namespace plenvar {
 

@@ -1,10 +1,10 @@
-#include "output/listed_numbers.h"
+#include "target/listed_numbers.h"
 
 #include <algorithm>
 #include <iterator>
 
-#include "output/message_names.h"
 #include "platform/folders.h"
+#include "target/message_names.h"
 
 namespace plenvar {
 

@@ -1,9 +1,10 @@
-#include "output/job.h"
+#include "job/job.h"
 
 #include <algorithm>
 #include <exception>
 
 #include "platform/files.h"
+#include "target/message_names.h"
 
 namespace plenvar {
 

@@ -3,8 +3,8 @@
 // from the target root with "/"), so that `sha256sum -c` checks the target
 // long after the source is gone. Written under a temporary name beside it and
 // renamed into place at the run's end: a killed run leaves none.
-#ifndef PLENVAR_OUTPUT_MANIFEST_H_
-#define PLENVAR_OUTPUT_MANIFEST_H_
+#ifndef PLENVAR_MANIFEST_MANIFEST_H_
+#define PLENVAR_MANIFEST_MANIFEST_H_
 
 #include <cstdint>
 #include <functional>
@@ -101,4 +101,4 @@ class Manifest {
 
 }  // namespace plenvar
 
-#endif  // PLENVAR_OUTPUT_MANIFEST_H_
+#endif  // PLENVAR_MANIFEST_MANIFEST_H_

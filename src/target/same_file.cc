@@ -1,4 +1,4 @@
-#include "output/same_file.h"
+#include "target/same_file.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "output/message_names.h"
+#include "target/message_names.h"
 
 #include <cinttypes>
 #include <cstdio>

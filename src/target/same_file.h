@@ -1,6 +1,6 @@
 // What a file in the target already holds, against a message.
-#ifndef PLENVAR_OUTPUT_SAME_FILE_H_
-#define PLENVAR_OUTPUT_SAME_FILE_H_
+#ifndef PLENVAR_TARGET_SAME_FILE_H_
+#define PLENVAR_TARGET_SAME_FILE_H_
 
 #include <cstddef>
 #include <string>
@@ -32,4 +32,4 @@ std::string ReadWhole(const std::string& path);
 
 }  // namespace plenvar
 
-#endif  // PLENVAR_OUTPUT_SAME_FILE_H_
+#endif  // PLENVAR_TARGET_SAME_FILE_H_

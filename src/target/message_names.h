@@ -1,6 +1,6 @@
 // The names of message files: the one place that makes them and reads them.
-#ifndef PLENVAR_OUTPUT_MESSAGE_NAMES_H_
-#define PLENVAR_OUTPUT_MESSAGE_NAMES_H_
+#ifndef PLENVAR_TARGET_MESSAGE_NAMES_H_
+#define PLENVAR_TARGET_MESSAGE_NAMES_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -30,4 +30,4 @@ NameKind KindOfName(std::string_view name, std::int64_t* number);
 
 }  // namespace plenvar
 
-#endif  // PLENVAR_OUTPUT_MESSAGE_NAMES_H_
+#endif  // PLENVAR_TARGET_MESSAGE_NAMES_H_

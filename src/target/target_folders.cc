@@ -1,11 +1,11 @@
-#include "output/target_folders.h"
+#include "target/target_folders.h"
 
 #include <algorithm>
 
-#include "output/message_names.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 #include "platform/process.h"
+#include "target/message_names.h"
 
 namespace plenvar {
 

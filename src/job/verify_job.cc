@@ -4,11 +4,12 @@
 #include <utility>
 #include <vector>
 
-#include "output/job.h"
-#include "output/listed_numbers.h"
-#include "output/same_file.h"
+#include "job/job.h"
 #include "platform/digest.h"
 #include "platform/files.h"
+#include "target/listed_numbers.h"
+#include "target/message_names.h"
+#include "target/same_file.h"
 
 namespace plenvar {
 

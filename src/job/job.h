@@ -1,7 +1,7 @@
 // What a kind of run does with each message (a Job), apart from how the
 // messages reach it: both drivers, one thread or the workers, run the same job.
-#ifndef PLENVAR_OUTPUT_JOB_H_
-#define PLENVAR_OUTPUT_JOB_H_
+#ifndef PLENVAR_JOB_JOB_H_
+#define PLENVAR_JOB_JOB_H_
 
 #include <cstdint>
 #include <memory>
@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "base/mail_date.h"
-#include "output/manifest.h"
-#include "output/output.h"
-#include "output/tally.h"
+#include "job/tally.h"
+#include "manifest/manifest.h"
+#include "report/report.h"
 
 namespace plenvar {
 
@@ -104,6 +104,17 @@ void WorkSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,
 void CommitSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,
                   MessageOutcome& outcome, Tally& tally);
 
+// The job of a run of `kind`. `newTarget` is the first level of the target
+// made for this run, if any (see TargetFolders): no folder below it holds an
+// earlier run's message files, so none is looked for there. `manifest`, if
+// any, gets every message file an export leaves, or a verify finds matching.
+// `target`: the target root, below which no level of a folder an export
+// writes into may be a link. `dates` ("/DATES"): each message file gets, or
+// is checked for, its message's time.
+std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget = "",
+                             Manifest* manifest = nullptr, const std::string& target = "",
+                             bool dates = false);
+
 }  // namespace plenvar
 
-#endif  // PLENVAR_OUTPUT_JOB_H_
+#endif  // PLENVAR_JOB_JOB_H_

@@ -4,14 +4,14 @@
 #include <utility>
 #include <vector>
 
-#include "output/job.h"
-#include "output/listed_numbers.h"
-#include "output/message_names.h"
-#include "output/same_file.h"
-#include "output/target_folders.h"
+#include "job/job.h"
 #include "platform/digest.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "target/listed_numbers.h"
+#include "target/message_names.h"
+#include "target/same_file.h"
+#include "target/target_folders.h"
 
 namespace plenvar {
 

@@ -1,6 +1,4 @@
-#include "output/tally.h"
-
-#include "output/output.h"
+#include "job/tally.h"
 
 namespace plenvar {
 

@@ -1,4 +1,4 @@
-#include "output/manifest.h"
+#include "manifest/manifest.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "base/text.h"
-#include "output/message_names.h"
 #include "platform/folders.h"
+#include "target/message_names.h"
 
 namespace plenvar {
 

@@ -3,8 +3,8 @@
 // few entries; and what else lies there. In any order: the runs of a folder
 // are sorted once and each file found is looked up in log time, so a
 // shuffled manifest costs what the export's order costs.
-#ifndef PLENVAR_OUTPUT_LISTED_NUMBERS_H_
-#define PLENVAR_OUTPUT_LISTED_NUMBERS_H_
+#ifndef PLENVAR_TARGET_LISTED_NUMBERS_H_
+#define PLENVAR_TARGET_LISTED_NUMBERS_H_
 
 #include <atomic>
 #include <cstdint>
@@ -40,4 +40,4 @@ class ListedNumbers {
 
 }  // namespace plenvar
 
-#endif  // PLENVAR_OUTPUT_LISTED_NUMBERS_H_
+#endif  // PLENVAR_TARGET_LISTED_NUMBERS_H_

@@ -1,0 +1,27 @@
+// Where the cutter hands the messages of one mail file.
+#ifndef PLENVAR_EXTRACT_MESSAGE_SINK_H_
+#define PLENVAR_EXTRACT_MESSAGE_SINK_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace plenvar {
+
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  // The mail file is open and this large, before any of its messages.
+  virtual void Opened(std::uint64_t /*size*/) {}
+  // The next message. When `owner` is not null (a large message) the message
+  // lies in *owner, which is the sink's from then on: it may take the buffer
+  // to spare a copy. The cutter goes on in a buffer of its own either way.
+  virtual void Message(std::string_view text, std::string* owner) = 0;
+  // Asked once a block: whether to stop cutting, since the run was asked to
+  // stop.
+  virtual bool Stopping() = 0;
+};
+
+}  // namespace plenvar
+
+#endif  // PLENVAR_EXTRACT_MESSAGE_SINK_H_
