@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
+#include "run/export.h"
 
-#include "run/run.h"
+#include <gtest/gtest.h>
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+#include "run/main.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 
 #include "output/output.h"
 #include "platform/process.h"
-#include "run/run.h"
 #include "test_util.h"
 
 namespace plenvar {

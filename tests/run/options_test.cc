@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
+#include "run/options.h"
 
-#include "run/run.h"
+#include <gtest/gtest.h>
 
 namespace plenvar {
 namespace {
@@ -63,7 +63,7 @@ TEST(WriterThreadsTest, OneToSixtyFourOrOnePerCoreUpToEight) {
   const auto writers = [](const char* commandLine) {
     Options options;
     ParseOptions(commandLine, &options);
-    return options.writers;
+    return options.threads;
   };
   for (const auto& c : cases) {
     EXPECT_EQ(writers(c.commandLine), c.threads) << c.commandLine;

@@ -1,14 +1,17 @@
-#include <gtest/gtest.h>
+#include "run/progress.h"
 
-#include "run/run.h"
+#include <gtest/gtest.h>
 
 namespace plenvar {
 namespace {
 
 TEST(FormatProgressTest, CountsMegabytesRateAndTimeLeft) {
+  struct Counts {
+    std::int64_t mailFiles, bytes, messages;
+  };
   const struct {
     StoreSize total;
-    Progress done;
+    Counts done;
     double seconds;
     const char* line;
     double fraction;  // of the bar
@@ -49,8 +52,12 @@ TEST(FormatProgressTest, CountsMegabytesRateAndTimeLeft) {
       {{45701, 200000000}, {1234, 12000000, 3456}, 2.0, "", 0.06, 0},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(FormatProgress(c.total, c.done, c.seconds, c.width), c.line) << c.line;
-    EXPECT_NEAR(DoneFraction(c.total, c.done), c.fraction, 1e-12) << c.line;
+    RunControl done;
+    done.mailFiles = c.done.mailFiles;
+    done.bytes = c.done.bytes;
+    done.messages = c.done.messages;
+    EXPECT_EQ(FormatProgress(c.total, done, c.seconds, c.width), c.line) << c.line;
+    EXPECT_NEAR(DoneFraction(c.total, done), c.fraction, 1e-12) << c.line;
   }
 }
 
