@@ -12,7 +12,6 @@
 #include "job/job.h"
 #include "manifest/manifest.h"
 #include "output/output.h"
-#include "report/run_log.h"
 #include "run/caught.h"
 
 namespace plenvar {
