@@ -207,7 +207,7 @@ TEST(StressTest, AStoppedRunRunAgainLeavesWhatOneRunLeaves) {
 // A clean export, verified with one message file changed in each of c/ and
 // e/, one gone from d/, and an extra one in a/.
 TEST(StressTest, EveryNumberOfWritersVerifiesAsOneDoes) {
-  ForEachSeed(120, "the verifies",
+  ForEachSeed(200, "the verifies",
               [](const std::string& what, const testing::TempDir& root, const Store&) {
                 ASSERT_EQ(RunLogged(root, kArgs, "1").process.status, 0) << what;
                 fs::rename(root.path / "out", root.path / "clean");
