@@ -137,7 +137,7 @@ CutFunction ScriptedStore::Cut() {
     for (const auto& message : script.messages) size += message.first.size();
     sink.Opened(size);
     for (const auto& [text, owned] : script.messages) {
-      if (sink.Stopping()) return Failure{kMailFileNotRead, path, "interrupted before its end"};
+      if (sink.CutShort()) return Failure{kMailFileNotRead, path, "interrupted before its end"};
       std::string buffer = text;
       sink.Message(buffer, owned ? &buffer : nullptr);
     }

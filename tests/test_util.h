@@ -48,7 +48,7 @@ struct BlockSize {
 struct CollectingOutput : MessageSink {
   std::vector<std::string> messages;
   void Message(std::string_view text, std::string*) override { messages.emplace_back(text); }
-  bool Stopping() override { return false; }
+  bool CutShort() override { return false; }
 };
 
 // Mail files told by scripts, cut by replaying them: their messages (each

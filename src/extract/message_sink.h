@@ -17,9 +17,10 @@ class MessageSink {
   // lies in *owner, which is the sink's from then on: it may take the buffer
   // to spare a copy. The cutter goes on in a buffer of its own either way.
   virtual void Message(std::string_view text, std::string* owner) = 0;
-  // Asked once a block: whether to stop cutting, since the run was asked to
-  // stop.
-  virtual bool Stopping() = 0;
+  // Asked once a block: whether the cutter cuts the mail file short here,
+  // since the run was asked to stop. A sink that answers yes may note that its
+  // mail file was cut short: the cutter asks no more.
+  virtual bool CutShort() = 0;
 };
 
 }  // namespace plenvar

@@ -49,9 +49,9 @@ std::unique_ptr<MailFileQueue> MakeSequential(std::unique_ptr<Job> job, ExportRe
 
 // How far the workers may run ahead; tests shrink them to cross every limit.
 struct PoolLimits {
-  // A mail file this large hands its messages over to every worker.
+  // A mail file this large shares its messages with every worker.
   std::uint64_t large = 4 << 20;
-  // Handed-over bytes not yet worked on: enough to keep every worker busy
+  // Bytes of shared messages not yet worked on: enough to keep every worker busy
   // with messages of a few hundred KB; a cutter waits beyond it.
   std::size_t bytes = 32 << 20;
   // Mail files handed to the workers and not yet committed: the walk waits
@@ -61,7 +61,7 @@ struct PoolLimits {
   // Messages published and not yet committed (so temporary files, for an
   // export); a worker that is not cutting the oldest mail file waits beyond it.
   std::size_t messages = 8192;
-  // Messages in a batch, and handed-over bytes after which a batch goes out:
+  // Messages in a batch, and shared bytes after which a batch goes out:
   // the lock and the wake-ups are paid per batch, not per message.
   std::size_t batch = 64;
   std::size_t batchBytes = 1 << 20;

@@ -1,4 +1,4 @@
-#include "output/hand_over.h"
+#include "output/shared_tasks.h"
 
 #include <algorithm>
 
@@ -6,7 +6,7 @@ namespace plenvar {
 
 namespace {
 
-// Buffers of handed-over messages up to this size go back to the cutters, at
+// Buffers of shared messages up to this size go back to the cutters, at
 // most this many: a buffer one thread allocates and another frees costs both
 // the allocator's lock.
 constexpr std::size_t kReuseBytes = 64 << 10;
@@ -35,7 +35,7 @@ void Release(Task* task) {
   if (task->data.capacity() > kReuseBytes) std::string().swap(task->data);
 }
 
-void HandOver::Add(std::vector<Task>* tasks, Batch* batch, std::size_t bytes) {
+void SharedTasks::Add(std::vector<Task>* tasks, Batch* batch, std::size_t bytes) {
   for (Task& task : *tasks) {
     task.batch = batch;
     tasks_.push_back(std::move(task));
@@ -44,7 +44,7 @@ void HandOver::Add(std::vector<Task>* tasks, Batch* batch, std::size_t bytes) {
   bytes_ += bytes;
 }
 
-std::vector<Task> HandOver::TakeShare() {
+std::vector<Task> SharedTasks::TakeShare() {
   const std::size_t share = std::min(most_, std::max<std::size_t>(1, tasks_.size() / workers_));
   std::vector<Task> taken;
   for (std::size_t i = 0; i < share && !tasks_.empty(); ++i) {
@@ -54,7 +54,7 @@ std::vector<Task> HandOver::TakeShare() {
   return taken;
 }
 
-void HandOver::Done(std::vector<Task>* tasks) {
+void SharedTasks::Done(std::vector<Task>* tasks) {
   for (Task& task : *tasks) {
     --task.batch->pending;
     bytes_ -= task.bytes;
@@ -64,7 +64,7 @@ void HandOver::Done(std::vector<Task>* tasks) {
   tasks->clear();
 }
 
-void HandOver::Lend(std::vector<std::string>* reuse) {
+void SharedTasks::Lend(std::vector<std::string>* reuse) {
   if (reuse->empty()) reuse->swap(spent_);
 }
 

@@ -1,10 +1,10 @@
-// The hand-over of a large mail file's messages: the one worker that cuts it
-// packs each message into a task that any worker may work on, so that one
-// large mailbox alone keeps every core busy. The queue of tasks, its cap on
-// bytes, and the buffers that go back to the cutters. No threads: the pool
-// calls it under its lock.
-#ifndef PLENVAR_OUTPUT_HAND_OVER_H_
-#define PLENVAR_OUTPUT_HAND_OVER_H_
+// The messages of a large mail file, shared among the workers: the one worker
+// that cuts it packs each message into a task that any worker may work on, so
+// that one large mailbox alone keeps every core busy. The queue of tasks, its
+// cap on bytes, and the buffers that go back to the cutters. No threads: the
+// pool calls it under its lock.
+#ifndef PLENVAR_OUTPUT_SHARED_TASKS_H_
+#define PLENVAR_OUTPUT_SHARED_TASKS_H_
 
 #include <cstdint>
 #include <deque>
@@ -39,10 +39,10 @@ void Pack(std::string_view text, std::string* owner, std::vector<std::string>* r
 // Once worked on, outside the lock: frees a buffer too large to go back.
 void Release(Task* task);
 
-class HandOver {
+class SharedTasks {
  public:
   // `workers` share what waits; a share is at most `most` tasks.
-  HandOver(std::size_t bytesCap, std::size_t workers, std::size_t most)
+  SharedTasks(std::size_t bytesCap, std::size_t workers, std::size_t most)
       : cap_(bytesCap), workers_(workers), most_(most) {}
   bool Empty() const { return tasks_.empty(); }
   // Whether `bytes` more may wait: under the cap, or nothing waits (a single
@@ -66,4 +66,4 @@ class HandOver {
 
 }  // namespace plenvar
 
-#endif  // PLENVAR_OUTPUT_HAND_OVER_H_
+#endif  // PLENVAR_OUTPUT_SHARED_TASKS_H_
