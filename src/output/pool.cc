@@ -99,7 +99,7 @@ bool Pool::RunTasks(std::unique_lock<std::mutex>& lock) {
     const std::int64_t k = task.K();
     if (task.entry->ToWork(k)) {
       WorkSafely(*job_, task.entry->unit, k, task.number, task.Text(), outcome, false);
-      if (!outcome.error.empty() && job_->FailureEndsMailFile()) task.entry->EndAt(k);
+      if (outcome.Failed() && job_->FailureEndsMailFile()) task.entry->EndAt(k);
     }
     Release(&task);
   }

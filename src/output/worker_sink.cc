@@ -47,7 +47,7 @@ void WorkerSink::Message(std::string_view text, std::string* owner) {
     return;  // published once the numbers are known
   } else {
     WorkSafely(job_, entry_.unit, k, numbers_ ? base_ + k : 0, text, outcome, false);
-    if (!outcome.error.empty() && job_.FailureEndsMailFile()) entry_.EndAt(k);
+    if (outcome.Failed() && job_.FailureEndsMailFile()) entry_.EndAt(k);
   }
   if (batch_.messages.size() >= pool_.limits_.batch || taskBytes_ >= pool_.limits_.batchBytes)
     Publish();
@@ -77,7 +77,7 @@ void WorkerSink::Finish(std::unique_lock<std::mutex>& lock) {
       MessageOutcome& outcome = batch_.messages[i];
       WorkSafely(job_, entry_.unit, k, base + k,
                  std::string_view(held_.texts).substr(from, held_.ends[i] - from), outcome, false);
-      if (!outcome.error.empty() && job_.FailureEndsMailFile()) entry_.EndAt(k);
+      if (outcome.Failed() && job_.FailureEndsMailFile()) entry_.EndAt(k);
       from = held_.ends[i];
     }
     lock.lock();
