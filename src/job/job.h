@@ -5,59 +5,16 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
-#include "base/mail_date.h"
+#include "job/message_outcome.h"
 #include "job/tally.h"
+#include "job/unit.h"
 #include "manifest/manifest.h"
 #include "report/report.h"
 
 namespace plenvar {
-
-// One mail file of the walk, or one failure of the walk.
-struct Unit {
-  // Its place among the walk's mail files, from 1; none for a failure of the walk.
-  std::optional<std::int64_t> mailFile;
-  std::string source, folder;
-  bool folderExists = false;
-  bool freshFolder = false;   // made by this run: it holds no earlier run's message file
-  std::string madeFolder;     // the first level of its folder this run made for it, if any
-  std::string refusedFolder;  // why its folder is not written into, if it is not
-  // A run with "/DATES": the mail file's own modification time, for its
-  // messages that name no time of their own.
-  std::int64_t mailFileTime = 0;
-  std::optional<Failure> failure;  // the walk's failure, or how the mail file ended
-};
-
-// What a message's work left, for its commit to finish.
-enum class MessageState {
-  kNotWorked,  // no work was done for it
-  kDone,       // its work went well and left nothing on the disk (a list, a verify)
-  kFailed,     // its work failed: the outcome's `error` says why
-  kTemporary,  // an export: written under its temporary name
-  kPlaced,     // an export: written under its final name already
-  kInPlace,    // an export: the file of the outcome's `number` held it already
-};
-
-// What became of one message's work, until its commit.
-struct MessageOutcome {
-  std::size_t size = 0;
-  MessageState state = MessageState::kNotWorked;
-  std::int64_t number = kNoNumber;  // the number its work was done for, if it needed one
-  std::string error;                // why its work failed (kFailed)
-  std::string digest;               // its SHA-256, when the run writes a manifest and it went well
-  FailureKind errorKind = kMessageNotWritten;
-  MessageTime time;  // a run with "/DATES": its time, and where that came from
-
-  bool Failed() const { return state == MessageState::kFailed; }
-  void Fail(std::string why) {
-    state = MessageState::kFailed;
-    error = std::move(why);
-  }
-};
 
 class Job {
  public:
