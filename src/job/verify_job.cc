@@ -42,11 +42,9 @@ std::string TimeDifference(const platform::InputFile& file, const MessageTime& t
 // file that cannot be opened or read throws Error, the errorKind saying which.
 void Compare(const std::string& path, std::string_view text, bool dates, MessageOutcome& outcome) {
   outcome.errorKind = kMessageMissing;
-  platform::InputFile file;
+  platform::InputFile file;                      // closed however the comparison ends
   platform::OpenForReading(path, &file, false);  // a link is no message file
-  const std::unique_ptr<platform::InputFile, void (*)(platform::InputFile*)> closing(
-      &file, [](platform::InputFile* open) { platform::Close(*open); });
-  platform::DropCachedPages(file);  // what the disk holds, not what memory still does
+  platform::DropCachedPages(file);               // what the disk holds, not what memory still does
   outcome.errorKind = kMessageDiffers;
   std::string why = Difference(file, text);
   // Its bytes first: a time is told apart only on a file that holds them.

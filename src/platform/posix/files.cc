@@ -331,11 +331,13 @@ bool ForeignFileAt(const std::string& path, OwnTest ours) {
 }
 
 void RemoveAndClose(OutputFile& file) {
+  if (file.handle < 0) return;
   ::unlink(NativePath(file.path).c_str());
   Close(file);
 }
 
 void RenameAndClose(OutputFile& file, const std::string& to) {
+  if (file.handle < 0) return;
   const int failed =
       ::rename(NativePath(file.path).c_str(), NativePath(to).c_str()) == 0 ? 0 : errno;
   if (failed != 0) ::unlink(NativePath(file.path).c_str());

@@ -453,11 +453,13 @@ bool ForeignFileAt(const std::string& path, OwnTest ours) {
 }
 
 void RemoveAndClose(OutputFile& file) {
+  if (file.handle == -1) return;
   Close(file);
   DeleteFileW(SystemPath(file.path).c_str());
 }
 
 void RenameAndClose(OutputFile& file, const std::string& to) {
+  if (file.handle == -1) return;
   Close(file);
   if (!MoveFileExW(SystemPath(file.path).c_str(), SystemPath(to).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
