@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <exception>
+#include <string>
+#include <utility>
 
+#include "base/error.h"
 #include "platform/files.h"
 #include "target/message_names.h"
 
 namespace plenvar {
 
 void ReportUnit(Unit& unit, Tally& tally) {
-  if (unit.mailFile == 0) {
+  if (!unit.mailFile) {
     tally.Report().Fail(std::move(*unit.failure));
   } else {
     tally.EndMailFile(unit.source, unit.folder, std::move(unit.failure));
@@ -32,26 +35,34 @@ void FindTime(const Job& job, const Unit& unit, std::string_view text, MessageOu
 }
 
 void CountTime(const Job& job, std::int64_t number, const MessageOutcome& outcome, Tally& tally) {
-  if (job.dates && number != 0 && outcome.worked) tally.Report().CountTime(outcome.time.source);
+  if (job.dates && number != kNoNumber && outcome.state != MessageState::kNotWorked)
+    tally.Report().CountTime(outcome.time.source);
 }
 
 void WorkSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,
                 std::string_view text, MessageOutcome& outcome, bool final) {
   try {
     job.Work(unit, k, number, text, outcome, final);
+  } catch (const Error& e) {
+    outcome.Fail(e.reason);
   } catch (const std::exception& e) {
-    outcome.error = e.what();
+    outcome.Fail(e.what());
   }
-  outcome.worked = true;
 }
 
 void CommitSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,
                   MessageOutcome& outcome, Tally& tally) {
+  std::string reason;
   try {
     job.Commit(unit, k, number, outcome, tally);
+    return;
+  } catch (const Error& e) {
+    reason = e.reason;
   } catch (const std::exception& e) {
-    if (number != 0) tally.NotWritten(MessageFilePath(unit.folder, number), e.what(), unit.source);
+    reason = e.what();
   }
+  if (number != kNoNumber)
+    tally.NotWritten(MessageFilePath(unit.folder, number), std::move(reason), unit.source);
 }
 
 std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifest* manifest,

@@ -5,43 +5,16 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
-#include "base/mail_date.h"
+#include "job/message_outcome.h"
 #include "job/tally.h"
+#include "job/unit.h"
 #include "manifest/manifest.h"
 #include "report/report.h"
 
 namespace plenvar {
-
-// One mail file of the walk, or one failure of the walk.
-struct Unit {
-  std::int64_t mailFile = 0;  // its place among the walk's mail files, from 1; 0: a failure
-  std::string source, folder;
-  bool folderExists = false;
-  bool freshFolder = false;   // made by this run: it holds no earlier run's message file
-  std::string madeFolder;     // the first level of its folder this run made for it, if any
-  std::string refusedFolder;  // why its folder is not written into, if it is not
-  // A run with "/DATES": the mail file's own modification time, for its
-  // messages that name no time of their own.
-  std::int64_t mailFileTime = 0;
-  std::optional<Failure> failure;  // the walk's failure, or how the mail file ended
-};
-
-// What became of one message's work, until its commit.
-struct MessageOutcome {
-  std::size_t size = 0;
-  bool worked = false;      // false: no work was done for it
-  std::int64_t number = 0;  // the number its work was done for; 0: none was needed
-  bool inPlace = false;     // an export: the file of `number` held it already
-  bool placed = false;      // an export: written under its final name already
-  std::string error;        // why its work failed; empty when it went well
-  std::string digest;       // its SHA-256, when the run writes a manifest and it went well
-  FailureKind errorKind = kMessageNotWritten;
-  MessageTime time;  // a run with "/DATES": its time, and where that came from
-};
 
 class Job {
  public:
@@ -60,15 +33,18 @@ class Job {
   // export makes it, and tells what it made).
   virtual void BeginFolder(Unit& unit) { unit.folderExists = true; }
   // In any thread: message `k` (from 1) of `unit`, to be numbered `number`
-  // unless a message before it fails (0 when it needs no number and the
-  // number is not known yet). `final`: the number is the message's own and
-  // its commit follows at once in this thread.
+  // unless a message before it fails (kNoNumber when it needs no number and
+  // the number is not known yet). `final`: the number is the message's own
+  // and its commit follows at once in this thread. Sets the outcome's state;
+  // a failure may also be thrown (an Error: its reason), and the outcome's
+  // errorKind then says what kind of failure it is.
   virtual void Work(const Unit& unit, std::int64_t k, std::int64_t number, std::string_view text,
                     MessageOutcome& outcome, bool final) = 0;
-  // In walk order, one message at a time: `number` is its number, or 0 when
-  // it gets none (a message file before it in its mail file could not be
-  // written, or the run stopped before its mail file), and then its work is
-  // only undone.
+  // In walk order, one message at a time: `number` is its number, or
+  // kNoNumber when it gets none (a message file before it in its mail file
+  // could not be written, or the run stopped before its mail file), and then
+  // its work is only undone. A failure thrown (an Error: its reason) is the
+  // message file's: what the commit made is taken back first.
   virtual void Commit(const Unit& unit, std::int64_t k, std::int64_t number,
                       MessageOutcome& outcome, Tally& tally) = 0;
   // A mail file the run stopped before, whose messages were undone: what was
@@ -98,7 +74,8 @@ void CountTime(const Job& job, std::int64_t number, const MessageOutcome& outcom
 void ReportUnit(Unit& unit, Tally& tally);
 
 // Work and Commit with any exception turned into the message's failure, so
-// that no thread of the run is left waiting for one that threw.
+// that no thread of the run is left waiting for one that threw: the only
+// places where a job's failure is caught.
 void WorkSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,
                 std::string_view text, MessageOutcome& outcome, bool final);
 void CommitSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,

@@ -12,11 +12,12 @@ class ListJob : public Job {
   void Work(const Unit& unit, std::int64_t, std::int64_t, std::string_view text,
             MessageOutcome& outcome, bool) override {
     FindTime(*this, unit, text, outcome);
+    outcome.state = MessageState::kDone;
   }
   void Commit(const Unit&, std::int64_t, std::int64_t number, MessageOutcome& outcome,
               Tally& tally) override {
     CountTime(*this, number, outcome, tally);
-    if (number != 0) tally.Written(number, outcome.size);
+    if (number != kNoNumber) tally.CountMessage(number, outcome.size);
   }
   void Finish(Tally&, bool) override {}
 };

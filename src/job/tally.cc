@@ -2,13 +2,13 @@
 
 namespace plenvar {
 
-void Tally::Written(std::int64_t number, std::size_t size) {
+void Tally::CountMessage(std::int64_t number, std::size_t size) {
   if (messages_++ == 0) first_ = number;
   bytes_ += static_cast<std::int64_t>(size);
 }
 
 void Tally::Kept(std::int64_t number, std::size_t size) {
-  Written(number, size);
+  CountMessage(number, size);
   ++report_.inPlace;
 }
 

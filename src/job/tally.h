@@ -12,18 +12,23 @@
 
 namespace plenvar {
 
+// The number of a message that gets none: its mail file ended before it, or
+// the run stopped first; its work is only undone.
+constexpr std::int64_t kNoNumber = 0;
+
 class Tally {
  public:
   explicit Tally(ExportReport& report) : report_(report) {}
-  // The number of the mail file's next message; 0 once a message file of it
-  // could not be written, which ends it. A message that cannot be written
-  // still uses its number.
-  std::int64_t Next() { return abandoned_ ? 0 : ++count_; }
-  void Written(std::int64_t number, std::size_t size);
+  // The number of the mail file's next message; kNoNumber once a message
+  // file of it could not be written, which ends it. A message that cannot be
+  // written still uses its number.
+  std::int64_t Next() { return abandoned_ ? kNoNumber : ++count_; }
+  // A message of the mail file, in its counts: written, listed, or compared
+  // (whatever the comparison found).
+  void CountMessage(std::int64_t number, std::size_t size);
   // A message whose file was found in place, with exactly its text.
   void Kept(std::int64_t number, std::size_t size);
   void NotWritten(const std::string& path, std::string reason, const std::string& mailFile);
-  bool Abandoned() const { return abandoned_; }
   void EndMailFile(const std::string& source, const std::string& targetFolder,
                    std::optional<Failure> failure);
   ExportReport& Report() { return report_; }

@@ -1,6 +1,7 @@
 // The verify: what an export would write, compared with what the target holds.
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -15,48 +16,47 @@ namespace plenvar {
 
 namespace {
 
-// Compares the file at `path` with `text`, reading it block by block; the
-// reason is left empty when they match.
-void Compare(const std::string& path, std::string_view text, MessageOutcome* outcome,
-             bool dates = false) {
-  platform::InputFile file;
-  try {
-    platform::OpenForReading(path, &file, false);  // a link is no message file
-  } catch (const Error& e) {
-    outcome->errorKind = kMessageMissing;
-    outcome->error = e.reason;
-    return;
-  }
-  platform::DropCachedPages(file);  // what the disk holds, not what memory still does
-  outcome->errorKind = kMessageDiffers;
-  // Only as far as both go: a size that differs is a difference already, and
-  // the read that would return 0 at the end is one system call a file saved.
-  std::size_t at = 0;
-  try {
-    at = MatchingBytes(file, text, static_cast<std::size_t>(file.size));
-  } catch (const Error& e) {
-    outcome->error = e.reason;
-  }
-  if (outcome->error.empty() && (at != text.size() || file.size != text.size())) {
-    outcome->error = "differs from byte " + std::to_string(at) + " on (the file holds " +
-                     std::to_string(file.size) + " bytes, the message " +
-                     std::to_string(text.size()) + ")";
-  }
+// Why the open `file` does not hold exactly `text`, or "" when it does: read
+// block by block, only as far as both go (a size that differs is a
+// difference already, and the read that would return 0 at the end is one
+// system call a file saved). Throws Error when it cannot be read.
+std::string Difference(platform::InputFile& file, std::string_view text) {
+  const std::size_t at = MatchingBytes(file, text, static_cast<std::size_t>(file.size));
+  if (at == text.size() && file.size == text.size()) return "";
+  return "differs from byte " + std::to_string(at) + " on (the file holds " +
+         std::to_string(file.size) + " bytes, the message " + std::to_string(text.size()) + ")";
+}
+
+// Why the open `file` was not last modified at the message's `time`, or ""
+// when it was. Throws Error when the time cannot be read.
+std::string TimeDifference(const platform::InputFile& file, const MessageTime& time) {
+  const std::int64_t modified = platform::ModifiedSeconds(file);
+  if (modified == time.seconds) return "";
+  static const char* const kFrom[] = {"Received:", "Date:", "the mail file"};
+  return "modified " + FormatMailTime(modified) + ", the message's time " +
+         FormatMailTime(time.seconds) + " (from " + kFrom[static_cast<int>(time.source)] + ")";
+}
+
+// Compares the message file at `path` with `text` and, with "/DATES", the
+// message's time, into the outcome: kDone when they match, else kFailed. A
+// file that cannot be opened or read throws Error, the errorKind saying which.
+void Compare(const std::string& path, std::string_view text, bool dates, MessageOutcome& outcome) {
+  outcome.errorKind = kMessageMissing;
+  platform::InputFile file;                      // closed however the comparison ends
+  platform::OpenForReading(path, &file, false);  // a link is no message file
+  platform::DropCachedPages(file);               // what the disk holds, not what memory still does
+  outcome.errorKind = kMessageDiffers;
+  std::string why = Difference(file, text);
   // Its bytes first: a time is told apart only on a file that holds them.
-  std::int64_t modified = outcome->time.seconds;
-  try {
-    if (dates && outcome->error.empty()) modified = platform::ModifiedSeconds(file);
-  } catch (const Error& e) {
-    outcome->error = e.reason;
+  if (why.empty() && dates) {
+    why = TimeDifference(file, outcome.time);
+    if (!why.empty()) outcome.errorKind = kMessageTimeDiffers;
   }
-  if (dates && outcome->error.empty() && modified != outcome->time.seconds) {
-    static const char* const kFrom[] = {"Received:", "Date:", "the mail file"};
-    outcome->errorKind = kMessageTimeDiffers;
-    outcome->error = "modified " + FormatMailTime(modified) + ", the message's time " +
-                     FormatMailTime(outcome->time.seconds) + " (from " +
-                     kFrom[static_cast<int>(outcome->time.source)] + ")";
+  if (why.empty()) {
+    outcome.state = MessageState::kDone;
+  } else {
+    outcome.Fail(std::move(why));
   }
-  platform::Close(file);
 }
 
 class VerifyJob : public Job {
@@ -77,22 +77,22 @@ class VerifyJob : public Job {
             MessageOutcome& outcome, bool) override {
     outcome.number = number;
     FindTime(*this, unit, text, outcome);
-    Compare(MessageFilePath(unit.folder, number), text, &outcome, dates);
-    if (manifest_ != nullptr && outcome.error.empty()) outcome.digest = platform::Sha256Hex(text);
+    Compare(MessageFilePath(unit.folder, number), text, dates, outcome);
+    if (manifest_ != nullptr && !outcome.Failed()) outcome.digest = platform::Sha256Hex(text);
   }
 
   void Commit(const Unit& unit, std::int64_t, std::int64_t number, MessageOutcome& outcome,
               Tally& tally) override {
     CountTime(*this, number, outcome, tally);
-    if (number == 0) return;
+    if (number == kNoNumber) return;
     listed_.Add(unit.folder, number);
-    if (!outcome.error.empty()) {
+    if (outcome.Failed()) {
       tally.Report().Fail(
           {outcome.errorKind, MessageFilePath(unit.folder, number), std::move(outcome.error)});
     } else if (manifest_ != nullptr && !outcome.digest.empty()) {
       manifest_->Add(unit.folder, number, outcome.digest);  // what was found matching
     }
-    tally.Written(number, outcome.size);
+    tally.CountMessage(number, outcome.size);
   }
 
   // Message files and leftovers in the folders an export writes into that it

@@ -1,9 +1,12 @@
 // The export's work on each message: written under its temporary name in the
 // thread that cut it, renamed to its number's name at its commit; or, where
 // the number is final as it is worked on (one thread), both in one step.
+#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "job/export_end.h"
 #include "job/job.h"
 #include "platform/digest.h"
 #include "platform/files.h"
@@ -41,94 +44,61 @@ class WriteJob : public Job {
     // Here, where the text is, in whichever thread cut it: never read twice.
     if (manifest_ != nullptr) outcome.digest = platform::Sha256Hex(text);
     FindTime(*this, unit, text, outcome);
-    const std::int64_t time = dates ? outcome.time.seconds : platform::kSystemTime;
     if (!unit.refusedFolder.empty()) {
-      outcome.error = unit.refusedFolder;
+      outcome.Fail(unit.refusedFolder);
       return;
     }
     // A rerun: what an earlier run wrote is left as it is, and counted.
-    if (!unit.freshFolder && number != 0 &&
+    if (!unit.freshFolder && number != kNoNumber &&
         AlreadyInPlace(MessageFilePath(unit.folder, number), text)) {
-      try {
-        KeepTime(MessageFilePath(unit.folder, number), time);
-      } catch (const Error& e) {
-        outcome.error = e.reason;
-        return;
-      }
-      outcome.inPlace = true;
+      KeepTime(MessageFilePath(unit.folder, number), TimeOf(outcome));
+      outcome.state = MessageState::kInPlace;
       return;
     }
+    // Why its folder is missing, rather than the write's "No such file".
     const std::string missingFolder = unit.folderExists ? "" : MakeLastFolderLevel(unit.folder);
+    if (!missingFolder.empty()) {
+      outcome.Fail(missingFolder);
+      return;
+    }
     // The same temporary name with any number of threads: a rerun replaces
     // every temporary file a killed run left.
-    const std::string temporary = TemporaryPath(unit.folder, unit.mailFile, k);
-    try {
-      if (final) {
-        platform::WriteFileAtomically(MessageFilePath(unit.folder, number), temporary, text, time);
-        outcome.placed = true;
-      } else {
-        platform::WriteNewFile(temporary, text, time);
-      }
-    } catch (const Error& e) {
-      outcome.error = missingFolder.empty() ? e.reason : missingFolder;
+    const std::string temporary = TemporaryPath(unit.folder, *unit.mailFile, k);
+    if (final) {
+      platform::WriteFileAtomically(MessageFilePath(unit.folder, number), temporary, text,
+                                    TimeOf(outcome));
+      outcome.state = MessageState::kPlaced;
+    } else {
+      platform::WriteNewFile(temporary, text, TimeOf(outcome));
+      outcome.state = MessageState::kTemporary;
     }
   }
 
+  // One case for each state its work left. What fails throws (CommitSafely
+  // reports it as the message file's failure).
   void Commit(const Unit& unit, std::int64_t k, std::int64_t number, MessageOutcome& outcome,
               Tally& tally) override {
     CountTime(*this, number, outcome, tally);
     // Its number is accounted for, written or failed: the search at the end
     // reports only what no message of this run explains.
-    if (number != 0 && !unit.freshFolder) left_.Add(unit.folder, number);
-    if (outcome.placed) {
-      Leave(unit, number, outcome);
-      tally.Written(number, outcome.size);
-      return;
-    }
-    const bool temporary = outcome.worked && outcome.error.empty() && !outcome.inPlace;
-    const std::string temporaryPath =
-        temporary ? TemporaryPath(unit.folder, unit.mailFile, k) : std::string();
-    if (number == 0) {
-      if (temporary) platform::RemoveFile(temporaryPath);
-      return;
-    }
-    if (outcome.inPlace && outcome.number == number) {
-      Leave(unit, number, outcome);
-      tally.Kept(number, outcome.size);
-      return;
-    }
-    const std::string path = MessageFilePath(unit.folder, number);
-    std::string error = std::move(outcome.error);
-    if (!outcome.worked && error.empty()) error = "not written";  // never reported as written
-    try {
-      if (!unit.freshFolder && outcome.number != number && (temporary || outcome.inPlace)) {
-        // Its work looked for it under a later number (a message file before
-        // it could not be written): what one thread would have found under
-        // this one decides. The file of that later number is untouched so
-        // far in this run, so it still holds the message's text.
-        const std::string text =
-            ReadWhole(temporary ? temporaryPath : MessageFilePath(unit.folder, outcome.number));
-        if (AlreadyInPlace(path, text)) {
-          KeepTime(path, dates ? outcome.time.seconds : platform::kSystemTime);
-          if (temporary) platform::RemoveFile(temporaryPath);
-          Leave(unit, number, outcome);
-          tally.Kept(number, outcome.size);
-          return;
-        }
-        if (!temporary)
-          platform::WriteFileAtomically(path, TemporaryPath(unit.folder, unit.mailFile, k), text,
-                                        dates ? outcome.time.seconds : platform::kSystemTime);
-      }
-      if (temporary) platform::RenameReplacing(temporaryPath, path);
-    } catch (const Error& e) {
-      error = e.reason;
-      if (temporary) platform::RemoveFile(temporaryPath);
-    }
-    if (error.empty()) {
-      Leave(unit, number, outcome);
-      tally.Written(number, outcome.size);
-    } else {
-      tally.NotWritten(path, std::move(error), unit.source);
+    if (number != kNoNumber && !unit.freshFolder) left_.Add(unit.folder, number);
+    switch (outcome.state) {
+      case MessageState::kPlaced:
+        Written(unit, number, outcome, tally);
+        return;
+      case MessageState::kTemporary:
+        CommitTemporary(unit, k, number, outcome, tally);
+        return;
+      case MessageState::kInPlace:
+        CommitInPlace(unit, k, number, outcome, tally);
+        return;
+      case MessageState::kFailed:
+        NotWritten(unit, number, std::move(outcome.error), tally);
+        return;
+      case MessageState::kNotWorked:
+      case MessageState::kDone:  // no export's: never reported as written
+        NotWritten(unit, number, "not written", tally);
+        return;
     }
   }
 
@@ -147,16 +117,8 @@ class WriteJob : public Job {
     for (auto made = undone_.rbegin(); made != undone_.rend(); ++made)
       RemoveMadeFolders(made->first, made->second);
     ExportReport& report = tally.Report();
-    for (const auto& [path, reason] : folders_.Stale()) {
-      if (reason.empty()) {
-        report.Removed(path, "a temporary file an earlier run left");
-      } else {
-        report.Fail(
-            {kExtraFile, path,
-             "a temporary file an earlier run left, which could not be removed: " + reason});
-      }
-    }
-    if (!stopped) ReportNotLeft(report);
+    ReportStale(folders_, report);
+    if (!stopped) ReportNotLeft(folders_, left_, report);
     // A stopped run's manifest lists what it left: that goes to the disk first.
     if (!stopped || manifest_ != nullptr) folders_.Flush(report);
     // A stopped run's too: it lists what the run left.
@@ -164,6 +126,11 @@ class WriteJob : public Job {
   }
 
  private:
+  // The time a message file gets: its message's, or the system's.
+  std::int64_t TimeOf(const MessageOutcome& outcome) const {
+    return dates ? outcome.time.seconds : platform::kSystemTime;
+  }
+
   // A message file found in place gets `time` (unless kSystemTime) where it
   // has another, its bytes untouched. Throws Error.
   static void KeepTime(const std::string& path, std::int64_t time) {
@@ -172,30 +139,75 @@ class WriteJob : public Job {
       platform::SetModifiedTime(path, time);
   }
 
-  // Message files that folders holding some before the run hold beyond those
-  // the run leaves (an earlier run's under numbers that have moved since, or
-  // another's): reported one by one, never removed, so that a run without
-  // failures has left one clean run's tree.
-  void ReportNotLeft(ExportReport& report) const {
-    for (const std::string& folder : folders_.Searched()) {
-      platform::Folder listing;
-      try {
-        listing = platform::OpenFolder(folder);
-      } catch (const Error&) {
-        continue;  // its writes said why
-      }
-      std::int64_t number = 0;
-      for (const platform::Entry& file : listing.files) {
-        if (KindOfName(file.name, &number) == NameKind::kMessageFile &&
-            !left_.Holds(folder, number))
-          report.Fail({kExtraFile, file.path,
-                       "a message file this run did not leave there; left as it is"});
-      }
+  // Written under its temporary name: renamed to its number's, or removed
+  // when it gets none. Its work may have looked for it under a later number
+  // (a message file before it could not be written): what one thread would
+  // have found under this one decides.
+  void CommitTemporary(const Unit& unit, std::int64_t k, std::int64_t number,
+                       const MessageOutcome& outcome, Tally& tally) {
+    const std::string temporary = TemporaryPath(unit.folder, *unit.mailFile, k);
+    // Whatever ends this commit, the temporary file does not outlive it.
+    std::unique_ptr<const std::string, void (*)(const std::string*)> leftover(
+        &temporary, [](const std::string* path) { platform::RemoveFile(*path); });
+    if (number == kNoNumber) return;
+    const std::string path = MessageFilePath(unit.folder, number);
+    if (!unit.freshFolder && outcome.number != number &&
+        KeptInPlace(path, ReadWhole(temporary), outcome)) {
+      Kept(unit, number, outcome, tally);
+      return;
     }
+    platform::RenameReplacing(temporary, path);
+    leftover.release();  // renamed: nothing left to remove
+    Written(unit, number, outcome, tally);
+  }
+
+  // Found in place under the number its work was done for. Under a later
+  // one (a message file before it could not be written), the file of that
+  // number is untouched so far in this run and still holds its text: written
+  // under this one unless that holds it too.
+  void CommitInPlace(const Unit& unit, std::int64_t k, std::int64_t number,
+                     const MessageOutcome& outcome, Tally& tally) {
+    if (number == kNoNumber) return;
+    if (outcome.number == number) {
+      Kept(unit, number, outcome, tally);
+      return;
+    }
+    const std::string path = MessageFilePath(unit.folder, number);
+    const std::string text = ReadWhole(MessageFilePath(unit.folder, outcome.number));
+    if (KeptInPlace(path, text, outcome)) {
+      Kept(unit, number, outcome, tally);
+      return;
+    }
+    platform::WriteFileAtomically(path, TemporaryPath(unit.folder, *unit.mailFile, k), text,
+                                  TimeOf(outcome));
+    Written(unit, number, outcome, tally);
+  }
+
+  // Whether the file at `path` holds `text` already; it then gets the
+  // message's time. Throws Error.
+  bool KeptInPlace(const std::string& path, std::string_view text, const MessageOutcome& outcome) {
+    if (!AlreadyInPlace(path, text)) return false;
+    KeepTime(path, TimeOf(outcome));
+    return true;
+  }
+
+  // What the run leaves in the target, written or found in place, counted
+  // and in the manifest.
+  void Written(const Unit& unit, std::int64_t number, const MessageOutcome& outcome, Tally& tally) {
+    AddToManifest(unit, number, outcome);
+    tally.CountMessage(number, outcome.size);
+  }
+  void Kept(const Unit& unit, std::int64_t number, const MessageOutcome& outcome, Tally& tally) {
+    AddToManifest(unit, number, outcome);
+    tally.Kept(number, outcome.size);
+  }
+  static void NotWritten(const Unit& unit, std::int64_t number, std::string reason, Tally& tally) {
+    if (number != kNoNumber)
+      tally.NotWritten(MessageFilePath(unit.folder, number), std::move(reason), unit.source);
   }
 
   // A message file the run leaves in the target, written or found in place.
-  void Leave(const Unit& unit, std::int64_t number, const MessageOutcome& outcome) {
+  void AddToManifest(const Unit& unit, std::int64_t number, const MessageOutcome& outcome) {
     if (manifest_ != nullptr) manifest_->Add(unit.folder, number, outcome.digest);
   }
 

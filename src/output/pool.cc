@@ -135,7 +135,7 @@ void Pool::Commit(std::unique_lock<std::mutex>& lock) {
     Tally& tally = commits_.tally;
     for (Batch& batch : ready.batches) {
       for (std::size_t i = 0; i < batch.messages.size(); ++i) {
-        const std::int64_t number = ready.keep ? tally.Next() : 0;
+        const std::int64_t number = ready.keep ? tally.Next() : kNoNumber;
         CommitSafely(*job_, unit, batch.firstK + static_cast<std::int64_t>(i), number,
                      batch.messages[i], tally);
       }

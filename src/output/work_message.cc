@@ -12,7 +12,7 @@ bool WorkMessage(Job& job, const Unit& unit, MailFileEnd& end, std::int64_t k, s
                  std::string_view text, MessageOutcome& outcome, bool final) {
   if (!ToWork(job, end, k)) return false;
   WorkSafely(job, unit, k, number, text, outcome, final);
-  if (!outcome.error.empty() && job.FailureEndsMailFile()) end.EndAt(k);
+  if (outcome.Failed() && job.FailureEndsMailFile()) end.EndAt(k);
   return true;
 }
 

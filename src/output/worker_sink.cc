@@ -33,7 +33,7 @@ void WorkerSink::Message(std::string_view text, std::string* owner) {
   MessageOutcome& outcome = batch.messages.back();
   outcome.size = text.size();
   const std::int64_t k = ++k_;
-  const std::int64_t number = way_.numbers ? way_.base + k : 0;
+  const std::int64_t number = way_.numbers ? way_.base + k : kNoNumber;
   if (!ToWork(job_, entry_.end, k)) {
     // Nothing to do for it: it is only counted.
   } else if (way_.shared) {

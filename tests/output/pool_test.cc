@@ -92,7 +92,7 @@ class Recording : public Job {
       worked_.insert(k);
     }
     if (k == failing_) {
-      outcome.error = "refused";
+      outcome.Fail("refused");
     } else {
       job_->Work(unit, k, number, text, outcome, final);
     }
