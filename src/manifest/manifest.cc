@@ -131,37 +131,31 @@ void ForEachManifestLine(const std::string& path,
   platform::InputFile file;
   platform::OpenForReading(path, &file);
   std::vector<char> block(kReadBlock);
-  try {
-    std::string partial;
-    std::int64_t number = 0;
-    bool going = true, skipping = false;  // the rest of a line too long is skipped
-    for (std::size_t got;
-         going && (got = platform::ReadBlock(file, block.data(), block.size())) > 0;) {
-      std::string_view text(block.data(), got);
-      if (digest != nullptr) digest->Add(text);
-      while (going && !text.empty()) {
-        const std::size_t end = text.find('\n');
-        const std::string_view piece = text.substr(0, end);
-        if (!skipping) partial.append(piece.substr(0, longest + 1 - partial.size()));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (end != std::string_view::npos && skipping) {
-          skipping = false;
-        } else if (end != std::string_view::npos) {
-          going = line(partial, ++number, LineEnd::kFeed);
-          partial.clear();
-        } else if (!skipping && partial.size() > longest) {
-          going = line(partial, ++number, LineEnd::kTooLong);
-          partial.clear();
-          skipping = true;
-        }
+  std::string partial;
+  std::int64_t number = 0;
+  bool going = true, skipping = false;  // the rest of a line too long is skipped
+  for (std::size_t got;
+       going && (got = platform::ReadBlock(file, block.data(), block.size())) > 0;) {
+    std::string_view text(block.data(), got);
+    if (digest != nullptr) digest->Add(text);
+    while (going && !text.empty()) {
+      const std::size_t end = text.find('\n');
+      const std::string_view piece = text.substr(0, end);
+      if (!skipping) partial.append(piece.substr(0, longest + 1 - partial.size()));
+      text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+      if (end != std::string_view::npos && skipping) {
+        skipping = false;
+      } else if (end != std::string_view::npos) {
+        going = line(partial, ++number, LineEnd::kFeed);
+        partial.clear();
+      } else if (!skipping && partial.size() > longest) {
+        going = line(partial, ++number, LineEnd::kTooLong);
+        partial.clear();
+        skipping = true;
       }
     }
-    if (going && !skipping && !partial.empty()) line(partial, ++number, LineEnd::kEndOfFile);
-  } catch (...) {
-    platform::Close(file);
-    throw;
   }
-  platform::Close(file);
+  if (going && !skipping && !partial.empty()) line(partial, ++number, LineEnd::kEndOfFile);
 }
 
 std::int64_t FirstBadManifestLine(const std::string& manifest, std::string* why,
@@ -197,12 +191,6 @@ bool HoldsManifest(const std::string& path, bool cutShort) {
     return false;  // no file, or unreadable: not known to be ours
   }
   return ours;
-}
-
-Manifest::~Manifest() {
-  // Not closed: the run did not get to its end, and leaves no manifest.
-  // Removed while held: another run cannot take the file meanwhile.
-  if (file_.handle >= 0) platform::RemoveAndClose(file_);
 }
 
 platform::OwnFile Manifest::Open(const std::string& path, const std::string& targetRoot) {
@@ -257,7 +245,7 @@ void Manifest::Close(ExportReport& report) {
     }
   }
   // Not renamed into place: no manifest is left.
-  if (file_.handle >= 0) platform::RemoveAndClose(file_);
+  platform::RemoveAndClose(file_);
   if (error_.empty()) {
     report.manifest = path_;
     report.manifestDigest = digest_.Hex();

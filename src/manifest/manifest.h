@@ -71,7 +71,6 @@ class Manifest {
   Manifest() = default;
   Manifest(const Manifest&) = delete;
   Manifest& operator=(const Manifest&) = delete;
-  ~Manifest();
   // Creates the temporary file beside `path`, replacing one a killed run
   // left, and holds it until Close: kHeld when another run holds it, which
   // is left as it is. Throws Error.
@@ -93,6 +92,8 @@ class Manifest {
 
   std::string path_, temporary_, root_;
   std::string folder_, relative_;  // the last folder added, and its path from the root
+  // Not renamed into place when the run does not get to its end: removed by
+  // its destructor, while still held, so another run cannot take it meanwhile.
   platform::OutputFile file_;
   std::string pending_;
   platform::Sha256 digest_;  // of the manifest itself

@@ -27,20 +27,11 @@ std::string DigestOfFile(const std::string& path, std::vector<char>& block, std:
   platform::OpenForReading(path, &file);
   platform::DropCachedPages(file);  // what the disk holds, not what memory still does
   platform::Sha256 digest;
-  try {
-    for (std::size_t got; (got = platform::ReadBlock(file, block.data(), block.size())) > 0;) {
-      if (stop.load() != 0) {  // a file of gigabytes must not hold a stop up
-        platform::Close(file);
-        return "";
-      }
-      digest.Add(std::string_view(block.data(), got));
-    }
-  } catch (...) {
-    platform::Close(file);
-    throw;
+  for (std::size_t got; (got = platform::ReadBlock(file, block.data(), block.size())) > 0;) {
+    if (stop.load() != 0) return "";  // a file of gigabytes must not hold a stop up
+    digest.Add(std::string_view(block.data(), got));
   }
   *size = file.bytesRead;
-  platform::Close(file);
   return digest.Hex();
 }
 

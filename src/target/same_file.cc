@@ -30,35 +30,24 @@ std::size_t MatchingBytes(platform::InputFile& file, std::string_view text, std:
 }
 
 bool AlreadyInPlace(const std::string& path, std::string_view text) {
-  platform::InputFile file;
-  bool same = false;
   try {
+    platform::InputFile file;
     platform::OpenForReading(path, &file, false);
-    same = file.size == text.size() && MatchingBytes(file, text, text.size()) == text.size();
+    return file.size == text.size() && MatchingBytes(file, text, text.size()) == text.size();
   } catch (const Error&) {
-    same = false;
+    return false;
   }
-  platform::Close(file);
-  return same;
 }
 
 std::string ReadWhole(const std::string& path) {
   platform::InputFile file;
   platform::OpenForReading(path, &file);
-  std::string text;
-  try {
-    text.resize(static_cast<std::size_t>(file.size));
-    std::size_t at = 0;
-    while (at < text.size()) {
-      const std::size_t n = platform::ReadBlock(file, text.data() + at, text.size() - at);
-      if (n == 0) throw Error(path, "shorter than when it was opened");
-      at += n;
-    }
-  } catch (...) {
-    platform::Close(file);
-    throw;
+  std::string text(static_cast<std::size_t>(file.size), '\0');
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t n = platform::ReadBlock(file, text.data() + at, text.size() - at);
+    if (n == 0) throw Error(path, "shorter than when it was opened");
+    at += n;
   }
-  platform::Close(file);
   return text;
 }
 
