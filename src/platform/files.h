@@ -43,6 +43,10 @@ void OpenForReading(const std::string& path, InputFile* file, bool followLinks =
 std::int64_t ModifiedSeconds(const InputFile& file);
 // Reads up to `size` bytes into `buffer`; returns 0 only at end of file.
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size);
+// The same two for a caller to whom a failure is an answer, not an error:
+// false, with the reason an Error would carry in *why.
+bool OpenToRead(const std::string& path, InputFile* file, bool followLinks, std::string* why);
+bool ReadSome(InputFile& file, char* buffer, std::size_t size, std::size_t* got, std::string* why);
 // Asks that what follows be read from the disk, not from the system's cache
 // of the file (POSIX: its cached pages are dropped). Advice only.
 void DropCachedPages(const InputFile& file);

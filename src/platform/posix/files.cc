@@ -32,29 +32,35 @@ std::int64_t ModifiedNs(const struct stat& st) {
 
 }  // namespace
 
-void OpenForReading(const std::string& path, InputFile* file, bool followLinks) {
+bool OpenToRead(const std::string& path, InputFile* file, bool followLinks, std::string* why) {
   // O_NONBLOCK so that a FIFO named like a mail file cannot stall the run
   // before the check below turns it away.
   const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
   const int fd =
       AtPath(path, true, [flags](const Place& at) { return ::openat(at.folder, at.name, flags); });
-  if (fd < 0 && errno == ELOOP && !followLinks) throw Error(path, "not a regular file (a link)");
-  if (fd < 0) throw SystemError(path, errno);
+  if (fd < 0) {
+    *why = errno == ELOOP && !followLinks ? "not a regular file (a link)" : std::strerror(errno);
+    return false;
+  }
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    int error = errno;
+  const int error = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (error != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    throw SystemError(path, error);
+    *why = error != 0 ? std::strerror(error) : "not a regular file";
+    return false;
   }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    throw Error(path, "not a regular file");
-  }
+  Close(*file);
   file->handle = fd;
   file->path = path;
   file->size = static_cast<std::uint64_t>(st.st_size);
   file->modified = ModifiedNs(st);
   file->bytesRead = 0;
+  return true;
+}
+
+void OpenForReading(const std::string& path, InputFile* file, bool followLinks) {
+  std::string why;
+  if (!OpenToRead(path, file, followLinks, &why)) throw Error(path, why);
 }
 
 std::int64_t ModifiedSeconds(const InputFile& file) {
@@ -65,15 +71,26 @@ std::int64_t ModifiedSeconds(const InputFile& file) {
   return static_cast<std::int64_t>(st.st_mtim.tv_sec);
 }
 
-std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
+bool ReadSome(InputFile& file, char* buffer, std::size_t size, std::size_t* got, std::string* why) {
   for (;;) {
-    ssize_t n = ::read(static_cast<int>(file.handle), buffer, size);
+    const ssize_t n = ::read(static_cast<int>(file.handle), buffer, size);
     if (n >= 0) {
       file.bytesRead += static_cast<std::uint64_t>(n);
-      return static_cast<std::size_t>(n);
+      *got = static_cast<std::size_t>(n);
+      return true;
     }
-    if (errno != EINTR) throw SystemError(file.path, errno);
+    if (errno != EINTR) {
+      *why = std::strerror(errno);
+      return false;
+    }
   }
+}
+
+std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
+  std::size_t got = 0;
+  std::string why;
+  if (!ReadSome(file, buffer, size, &got, &why)) throw Error(file.path, why);
+  return got;
 }
 
 void DropCachedPages(const InputFile& file) {

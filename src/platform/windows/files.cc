@@ -71,17 +71,22 @@ bool IsLink(HANDLE handle) {
          IsReparseTagNameSurrogate(tag.ReparseTag);
 }
 
-HANDLE OpenShared(const std::string& path, const std::wstring& name, DWORD flags) {
+// The file opened for reading, or INVALID_HANDLE_VALUE with why.
+HANDLE OpenShared(const std::wstring& name, DWORD flags, std::string* why) {
   for (int attempt = 0;; ++attempt) {
     const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle != INVALID_HANDLE_VALUE) return handle;
     const DWORD error = GetLastError();
-    if (error != ERROR_SHARING_VIOLATION) throw SystemError(path, error);
+    if (error != ERROR_SHARING_VIOLATION) {
+      *why = SystemError("", error).reason;
+      return handle;
+    }
     if (attempt == kHeldRetries || stillHeld.load() >= kHeldFilesWaitedFor) {
       if (attempt == kHeldRetries) ++stillHeld;
-      throw Error(path, "another program has it open");
+      *why = "another program has it open";
+      return handle;
     }
     Sleep(kHeldWaitMs);
   }
@@ -89,13 +94,14 @@ HANDLE OpenShared(const std::string& path, const std::wstring& name, DWORD flags
 
 }  // namespace
 
-void OpenForReading(const std::string& path, InputFile* file, bool followLinks) {
+bool OpenToRead(const std::string& path, InputFile* file, bool followLinks, std::string* why) {
   // Sharing writing and deletion: a live server goes on delivering into a
   // mailbox while it is read (ChangedSinceOpened tells), and may hold it
   // open for writing all the time.
   const std::wstring name = SystemPath(path);
   HANDLE handle = OpenShared(
-      path, name, FILE_FLAG_SEQUENTIAL_SCAN | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT));
+      name, FILE_FLAG_SEQUENTIAL_SCAN | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), why);
+  if (handle == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   bool regular = GetFileType(handle) == FILE_TYPE_DISK &&
                  GetFileInformationByHandle(handle, &info) &&
@@ -104,14 +110,20 @@ void OpenForReading(const std::string& path, InputFile* file, bool followLinks) 
     // Opened as itself: a link is refused, any other is opened for its content.
     regular = !IsLink(handle);
     CloseHandle(handle);
-    if (!regular) throw Error(path, "not a regular file (a link)");
-    handle = OpenShared(path, name, FILE_FLAG_SEQUENTIAL_SCAN);
+    if (!regular) {
+      *why = "not a regular file (a link)";
+      return false;
+    }
+    handle = OpenShared(name, FILE_FLAG_SEQUENTIAL_SCAN, why);
+    if (handle == INVALID_HANDLE_VALUE) return false;
     regular = GetFileInformationByHandle(handle, &info) != 0;
   }
   if (!regular) {
     CloseHandle(handle);
-    throw Error(path, "not a regular file");
+    *why = "not a regular file";
+    return false;
   }
+  Close(*file);
   file->handle = reinterpret_cast<std::intptr_t>(handle);
   file->path = path;
   file->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
@@ -119,19 +131,33 @@ void OpenForReading(const std::string& path, InputFile* file, bool followLinks) 
       (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
       info.ftLastWriteTime.dwLowDateTime);
   file->bytesRead = 0;
+  return true;
 }
 
-std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
+void OpenForReading(const std::string& path, InputFile* file, bool followLinks) {
+  std::string why;
+  if (!OpenToRead(path, file, followLinks, &why)) throw Error(path, why);
+}
+
+bool ReadSome(InputFile& file, char* buffer, std::size_t size, std::size_t* got, std::string* why) {
   DWORD n = 0;
   const DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
   if (!ReadFile(reinterpret_cast<HANDLE>(file.handle), buffer, want, &n, nullptr)) {
     const DWORD error = GetLastError();
-    if (error == ERROR_LOCK_VIOLATION)
-      throw Error(file.path, "another program has locked part of it");
-    throw SystemError(file.path, error);
+    *why = error == ERROR_LOCK_VIOLATION ? "another program has locked part of it"
+                                         : SystemError("", error).reason;
+    return false;
   }
   file.bytesRead += n;
-  return n;
+  *got = n;
+  return true;
+}
+
+std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
+  std::size_t got = 0;
+  std::string why;
+  if (!ReadSome(file, buffer, size, &got, &why)) throw Error(file.path, why);
+  return got;
 }
 
 // Windows offers no way to drop one file's cached pages without opening it
