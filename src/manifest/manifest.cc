@@ -46,29 +46,18 @@ void Manifest::Add(const std::string& folder, std::int64_t number, const std::st
 }
 
 void Manifest::Write() {
-  if (error_.empty()) {
-    try {
-      platform::Append(file_, pending_);
-    } catch (const Error& e) {
-      error_ = e.reason;
-    }
-  }
+  if (error_.empty()) platform::Append(file_, pending_, &error_);
   pending_.clear();
 }
 
 void Manifest::Close(ExportReport& report) {
   Write();
-  if (error_.empty()) {
-    try {
-      platform::FlushToDisk(file_);
-      // Held through the rename: another run cannot take the file meanwhile.
-      platform::RenameAndClose(file_, path_);
-      const std::size_t slash = path_.rfind('\\');
-      platform::FlushFolder(slash == std::string::npos ? "."
-                                                       : path_.substr(0, slash + (slash == 0)));
-    } catch (const Error& e) {
-      error_ = e.reason;
-    }
+  const std::size_t slash = path_.rfind('\\');
+  // Held through the rename: another run cannot take the file meanwhile.
+  if (error_.empty() && platform::FlushToDisk(file_, &error_) &&
+      platform::RenameAndClose(file_, path_, &error_)) {
+    platform::FlushFolder(slash == std::string::npos ? "." : path_.substr(0, slash + (slash == 0)),
+                          &error_);
   }
   // Not renamed into place: no manifest is left.
   platform::RemoveAndClose(file_);

@@ -138,6 +138,12 @@ void Append(OutputFile& file, std::string_view data);
 // Puts what was appended on stable storage (POSIX fsync, Windows
 // FlushFileBuffers): for a file outside the target's file systems.
 void FlushToDisk(OutputFile& file);
+// For a caller that counts and reports a failure itself: the same calls, a
+// failure an answer (false, with the reason an Error would carry in *why).
+bool RemoveEntry(const std::string& path, std::string* why);
+bool Append(OutputFile& file, std::string_view data, std::string* why);
+bool FlushToDisk(OutputFile& file, std::string* why);
+bool RenameAndClose(OutputFile& file, const std::string& to, std::string* why);
 // Closes the file and leaves it where it is. Safe to call on a file that is
 // not open.
 void Close(OutputFile& file);

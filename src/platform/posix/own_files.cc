@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/files.h"
 #include "platform/posix/posix.h"
@@ -110,13 +111,19 @@ void RemoveAndClose(OutputFile& file) {
   Close(file);
 }
 
-void RenameAndClose(OutputFile& file, const std::string& to) {
-  if (file.handle < 0) return;
+bool RenameAndClose(OutputFile& file, const std::string& to, std::string* why) {
+  if (file.handle < 0) return true;
   const int failed =
       ::rename(NativePath(file.path).c_str(), NativePath(to).c_str()) == 0 ? 0 : errno;
   if (failed != 0) ::unlink(NativePath(file.path).c_str());
   Close(file);
-  if (failed != 0) throw SystemError(to, failed);
+  if (failed != 0) *why = std::strerror(failed);
+  return failed == 0;
+}
+
+void RenameAndClose(OutputFile& file, const std::string& to) {
+  std::string why;
+  if (!RenameAndClose(file, to, &why)) throw Error(to, why);
 }
 
 bool StillAtItsPath(const OutputFile& file, bool* removed) {
@@ -127,13 +134,26 @@ bool StillAtItsPath(const OutputFile& file, bool* removed) {
          named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
 
+bool Append(OutputFile& file, std::string_view data, std::string* why) {
+  const int error = WriteAll(static_cast<int>(file.handle), data.data(), data.size());
+  if (error != 0) *why = std::strerror(error);
+  return error == 0;
+}
+
 void Append(OutputFile& file, std::string_view data) {
-  if (const int error = WriteAll(static_cast<int>(file.handle), data.data(), data.size()))
-    throw SystemError(file.path, error);
+  std::string why;
+  if (!Append(file, data, &why)) throw Error(file.path, why);
+}
+
+bool FlushToDisk(OutputFile& file, std::string* why) {
+  if (::fsync(static_cast<int>(file.handle)) == 0) return true;
+  *why = std::strerror(errno);
+  return false;
 }
 
 void FlushToDisk(OutputFile& file) {
-  if (::fsync(static_cast<int>(file.handle)) != 0) throw SystemError(file.path, errno);
+  std::string why;
+  if (!FlushToDisk(file, &why)) throw Error(file.path, why);
 }
 
 void Close(OutputFile& file) {

@@ -125,9 +125,15 @@ void RemoveFile(const std::string& path) {
   AtPath(path, false, [](const Place& at) { return ::unlinkat(at.folder, at.name, 0); });
 }
 
+bool RemoveEntry(const std::string& path, std::string* why) {
+  const int error = AtPath(path, false, [](const Place& at) { return -RemoveAt(at); });
+  if (error != 0) *why = std::strerror(-error);
+  return error == 0;
+}
+
 void RemoveEntry(const std::string& path) {
-  if (const int error = AtPath(path, false, [](const Place& at) { return -RemoveAt(at); }))
-    throw SystemError(path, -error);
+  std::string why;
+  if (!RemoveEntry(path, &why)) throw Error(path, why);
 }
 
 }  // namespace plenvar::platform

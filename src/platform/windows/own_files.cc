@@ -96,15 +96,21 @@ void RemoveAndClose(OutputFile& file) {
   DeleteFileW(SystemPath(file.path).c_str());
 }
 
-void RenameAndClose(OutputFile& file, const std::string& to) {
-  if (file.handle == -1) return;
+bool RenameAndClose(OutputFile& file, const std::string& to, std::string* why) {
+  if (file.handle == -1) return true;
   Close(file);
-  if (!MoveFileExW(SystemPath(file.path).c_str(), SystemPath(to).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const DWORD error = GetLastError();
-    DeleteFileW(SystemPath(file.path).c_str());
-    throw SystemError(to, error);
-  }
+  if (MoveFileExW(SystemPath(file.path).c_str(), SystemPath(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  const DWORD error = GetLastError();
+  DeleteFileW(SystemPath(file.path).c_str());
+  *why = SystemError(to, error).reason;
+  return false;
+}
+
+void RenameAndClose(OutputFile& file, const std::string& to) {
+  std::string why;
+  if (!RenameAndClose(file, to, &why)) throw Error(to, why);
 }
 
 bool StillAtItsPath(const OutputFile& file, bool* removed) {
@@ -118,21 +124,37 @@ bool StillAtItsPath(const OutputFile& file, bool* removed) {
              ((static_cast<std::uint64_t>(open.nFileIndexHigh) << 32) | open.nFileIndexLow);
 }
 
-void Append(OutputFile& file, std::string_view data) {
+bool Append(OutputFile& file, std::string_view data, std::string* why) {
   const HANDLE handle = reinterpret_cast<HANDLE>(file.handle);
   while (!data.empty()) {
     DWORD n = 0;
     const DWORD want = data.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(data.size());
-    if (!WriteFile(handle, data.data(), want, &n, nullptr))
-      throw SystemError(file.path, GetLastError());
-    if (n == 0) throw SystemError(file.path, ERROR_WRITE_FAULT);
+    const DWORD error = !WriteFile(handle, data.data(), want, &n, nullptr) ? GetLastError()
+                        : n == 0                                           ? ERROR_WRITE_FAULT
+                                                                           : 0;
+    if (error != 0) {
+      *why = SystemError(file.path, error).reason;
+      return false;
+    }
     data.remove_prefix(n);
   }
+  return true;
+}
+
+void Append(OutputFile& file, std::string_view data) {
+  std::string why;
+  if (!Append(file, data, &why)) throw Error(file.path, why);
+}
+
+bool FlushToDisk(OutputFile& file, std::string* why) {
+  if (FlushFileBuffers(reinterpret_cast<HANDLE>(file.handle))) return true;
+  *why = SystemError(file.path, GetLastError()).reason;
+  return false;
 }
 
 void FlushToDisk(OutputFile& file) {
-  if (!FlushFileBuffers(reinterpret_cast<HANDLE>(file.handle)))
-    throw SystemError(file.path, GetLastError());
+  std::string why;
+  if (!FlushToDisk(file, &why)) throw Error(file.path, why);
 }
 
 void Close(OutputFile& file) {

@@ -215,8 +215,15 @@ void SetModifiedTime(const std::string& path, std::int64_t time) {
   if (error != 0) throw SystemError(path, error);
 }
 
+bool RemoveEntry(const std::string& path, std::string* why) {
+  const DWORD error = RemoveAt(SystemPath(path));
+  if (error != 0) *why = SystemError(path, error).reason;
+  return error == 0;
+}
+
 void RemoveEntry(const std::string& path) {
-  if (const DWORD error = RemoveAt(SystemPath(path))) throw SystemError(path, error);
+  std::string why;
+  if (!RemoveEntry(path, &why)) throw Error(path, why);
 }
 
 }  // namespace plenvar::platform
