@@ -52,9 +52,13 @@ enum class LineEnd { kFeed, kEndOfFile, kTooLong };
 // there, as kTooLong, and the rest of it is skipped, so memory stays
 // bounded whatever the file. Every byte read is added to `digest`, if
 // given. Throws Error.
-void ForEachManifestLine(const std::string& path,
-                         const std::function<bool(std::string_view, std::int64_t, LineEnd)>& line,
+using LineCall = std::function<bool(std::string_view, std::int64_t, LineEnd)>;
+void ForEachManifestLine(const std::string& path, const LineCall& line,
                          platform::Sha256* digest = nullptr);
+// The same, for a caller to whom a file that cannot be read is an answer:
+// false, with why, after the lines read before the failure.
+bool ReadManifestLines(const std::string& path, const LineCall& line, platform::Sha256* digest,
+                       std::string* why);
 // The number (from 1) of the first line of the manifest at `path` that
 // cannot be read, and why; 0 when all can. `lines` gets how many it has.
 // Throws Error.
@@ -71,7 +75,6 @@ class Manifest {
   Manifest() = default;
   Manifest(const Manifest&) = delete;
   Manifest& operator=(const Manifest&) = delete;
-  ~Manifest();
   // Creates the temporary file beside `path`, replacing one a killed run
   // left, and holds it until Close: kHeld when another run holds it, which
   // is left as it is. Throws Error.
@@ -93,6 +96,8 @@ class Manifest {
 
   std::string path_, temporary_, root_;
   std::string folder_, relative_;  // the last folder added, and its path from the root
+  // Not renamed into place when the run does not get to its end: removed by
+  // its destructor, while still held, so another run cannot take it meanwhile.
   platform::OutputFile file_;
   std::string pending_;
   platform::Sha256 digest_;  // of the manifest itself

@@ -43,6 +43,10 @@ void OpenForReading(const std::string& path, InputFile* file, bool followLinks =
 std::int64_t ModifiedSeconds(const InputFile& file);
 // Reads up to `size` bytes into `buffer`; returns 0 only at end of file.
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size);
+// The same two for a caller to whom a failure is an answer, not an error:
+// false, with the reason an Error would carry in *why.
+bool OpenToRead(const std::string& path, InputFile* file, bool followLinks, std::string* why);
+bool ReadSome(InputFile& file, char* buffer, std::size_t size, std::size_t* got, std::string* why);
 // Asks that what follows be read from the disk, not from the system's cache
 // of the file (POSIX: its cached pages are dropped). Advice only.
 void DropCachedPages(const InputFile& file);
@@ -134,6 +138,12 @@ void Append(OutputFile& file, std::string_view data);
 // Puts what was appended on stable storage (POSIX fsync, Windows
 // FlushFileBuffers): for a file outside the target's file systems.
 void FlushToDisk(OutputFile& file);
+// For a caller that counts and reports a failure itself: the same calls, a
+// failure an answer (false, with the reason an Error would carry in *why).
+bool RemoveEntry(const std::string& path, std::string* why);
+bool Append(OutputFile& file, std::string_view data, std::string* why);
+bool FlushToDisk(OutputFile& file, std::string* why);
+bool RenameAndClose(OutputFile& file, const std::string& to, std::string* why);
 // Closes the file and leaves it where it is. Safe to call on a file that is
 // not open.
 void Close(OutputFile& file);

@@ -42,15 +42,13 @@ bool ListedNumbers::Holds(const std::string& folder, std::int64_t number) const 
   return it != numbers_.end() && Listed(it->second, number);
 }
 
-void ListedNumbers::ReportExtras(ExportReport& report, const std::atomic<int>* stop) {
+void ListedNumbers::ReportExtras(ExportReport& report, const RunControl* control) {
   for (const std::string& folder : order_) {
-    if (stop != nullptr && stop->load() != 0) return;
+    if (control != nullptr && control->Stopped()) return;
     platform::Folder listing;
-    try {
-      listing = platform::OpenFolder(folder);
-    } catch (const Error&) {
-      continue;  // its message files were all reported missing
-    }
+    std::string why;
+    // Not listed: its message files were all reported missing.
+    if (!platform::OpenFolder(folder, &listing, &why)) continue;
     Ranges& ranges = numbers_.at(folder);
     std::sort(ranges.begin(), ranges.end());
     // Merged, so that a number listed twice leaves no run inside another.

@@ -6,13 +6,13 @@
 #ifndef PLENVAR_TARGET_LISTED_NUMBERS_H_
 #define PLENVAR_TARGET_LISTED_NUMBERS_H_
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "base/control.h"
 #include "report/report.h"
 
 namespace plenvar {
@@ -27,8 +27,8 @@ class ListedNumbers {
   bool Holds(const std::string& folder, std::int64_t number) const;
   // Message files and leftovers in those folders that were not added, as
   // extra files; any other file there is not the export's business. Ends
-  // early once *stop is set, if given.
-  void ReportExtras(ExportReport& report, const std::atomic<int>* stop = nullptr);
+  // early once `control`, if given, is stopped.
+  void ReportExtras(ExportReport& report, const RunControl* control = nullptr);
 
  private:
   using Ranges = std::vector<std::pair<std::int64_t, std::int64_t>>;

@@ -13,6 +13,9 @@ namespace plenvar {
 // How many bytes from where the open file stands equal those of `text`,
 // reading at most `limit`; throws Error when a read fails.
 std::size_t MatchingBytes(platform::InputFile& file, std::string_view text, std::size_t limit);
+// The same, for a caller to whom a failed read is an answer: false, with why.
+bool MatchBytes(platform::InputFile& file, std::string_view text, std::size_t limit,
+                std::size_t* same, std::string* why);
 
 // Whether a rerun may leave the message file at `path` as it is: a regular
 // file there, not a link, holds exactly `text`; false when there is none, or

@@ -9,18 +9,22 @@
 
 namespace plenvar {
 
-std::string EnsureFolderPath(const std::string& path, std::string* made) {
+namespace {
+
+// EnsureFolderPath's work: false, with the level that failed and why, when
+// a level could not be made.
+bool MakeFolderPath(const std::string& path, std::string* made, std::string* failed,
+                    std::string* why) {
   // The root stays as it is: the leading "\" of an absolute path, a drive,
   // or a network share, which no folder can be made in place of.
   std::size_t i = platform::RootLength(path);
   if (path.find_first_not_of('\\', i) == std::string::npos) {
     // A bare root: nothing to make, but a drive or share that is not there
     // is refused with the system's reason.
-    if (!path.empty() && !platform::FolderExists(path)) platform::MakeFolder(path);
-    return "";
+    *failed = path;
+    return path.empty() || platform::FolderExists(path) || platform::MakeFolder(path, why);
   }
   std::string prefix = path.substr(0, i);
-  std::string firstMade;
   while (i < path.size()) {
     std::size_t end = path.find('\\', i);
     if (end == std::string::npos) end = path.size();
@@ -29,18 +33,28 @@ std::string EnsureFolderPath(const std::string& path, std::string* made) {
       if (!platform::FolderExists(prefix)) {
         // A file there would give only "File exists".
         platform::FolderId id;
-        if (platform::EntryIdOf(prefix.substr(0, prefix.size() - 1), &id))
-          throw Error(prefix, "not a folder");
-        platform::MakeFolder(prefix);
-        if (firstMade.empty()) {
-          firstMade = prefix;
-          if (made != nullptr) *made = prefix;
+        *failed = prefix;
+        if (platform::EntryIdOf(prefix.substr(0, prefix.size() - 1), &id)) {
+          *why = "not a folder";
+          return false;
         }
+        if (!platform::MakeFolder(prefix, why)) return false;
+        if (made->empty()) *made = prefix;
       }
     }
     i = end + 1;
   }
-  return firstMade;
+  return true;
+}
+
+}  // namespace
+
+std::string EnsureFolderPath(const std::string& path, std::string* made) {
+  std::string first, failed, why;
+  const bool ok = MakeFolderPath(path, &first, &failed, &why);
+  if (made != nullptr && !first.empty()) *made = first;
+  if (!ok) throw Error(failed, why);
+  return first;
 }
 
 void RemoveMadeFolders(std::string path, const std::string& firstMade) {
@@ -61,23 +75,17 @@ void RemoveMadeFolders(std::string path, const std::string& firstMade) {
 
 bool TargetFolders::Survey(const std::string& folder) {
   platform::Folder listing;
-  try {
-    listing = platform::OpenFolder(folder);
-  } catch (const Error&) {
-    return true;  // unknown: look for each file
-  }
+  std::string why;
+  if (!platform::OpenFolder(folder, &listing, &why)) return true;  // unknown: look for each file
   bool holds = false;
   std::int64_t number = 0;
   for (const platform::Entry& file : listing.files) {
     const NameKind kind = KindOfName(file.name, &number);
     holds = holds || kind == NameKind::kMessageFile;
     if (kind != NameKind::kTemporary) continue;
-    try {
-      platform::RemoveEntry(file.path);
-      stale_.emplace_back(file.path, "");
-    } catch (const Error& e) {
-      stale_.emplace_back(file.path, e.reason);
-    }
+    why.clear();
+    platform::RemoveEntry(file.path, &why);
+    stale_.emplace_back(file.path, why);
   }
   return holds;
 }
@@ -120,16 +128,11 @@ bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* f
     if (refused != nullptr) *refused = why;
     return false;
   }
-  std::string first;
-  try {
-    EnsureFolderPath(folder, &first);
-  } catch (const Error&) {
-    // What it made is still taken back by a run stopped before this mail file.
-    if (made != nullptr) *made = first;
-    if (fresh != nullptr) *fresh = false;
-    return false;  // the first message file fails to open unless it exists after all
-  }
+  std::string first, failed, why;
+  const bool madeAll = MakeFolderPath(folder, &first, &failed, &why);
+  // What it made is still taken back by a run stopped before this mail file.
   if (made != nullptr) *made = first;
+  if (!madeAll) return false;  // the first message file fails to open unless it exists after all
   // Made now, or below a level made now or by Main before the walk began, or
   // holding no message file yet (a killed run makes folders ahead of what it
   // writes): nothing there to look for.
@@ -145,23 +148,14 @@ bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* f
 }
 
 std::string MakeLastFolderLevel(const std::string& folder) {
-  try {
-    platform::MakeFolder(folder);
-    return "";
-  } catch (const Error&) {
-    // It normally exists already.
-  }
-  if (platform::FolderExists(folder)) return "";
+  std::string made, level, why;
+  // It normally exists already.
+  if (platform::MakeFolder(folder, &why) || platform::FolderExists(folder)) return "";
   // Truly missing: the reason is that of the level that could not be made (a
   // read-only file system), not the write's "No such file or directory".
-  try {
-    EnsureFolderPath(folder);
-  } catch (const Error& e) {
-    std::string level = e.path;
-    while (level.size() > 1 && level.back() == '\\') level.pop_back();
-    return "its folder could not be made: " + platform::DisplayPath(level) + ": " + e.reason;
-  }
-  return "";
+  if (MakeFolderPath(folder, &made, &level, &why)) return "";
+  while (level.size() > 1 && level.back() == '\\') level.pop_back();
+  return "its folder could not be made: " + platform::DisplayPath(level) + ": " + why;
 }
 
 // One flush per file system written to, however many folders it holds.
@@ -172,12 +166,9 @@ void TargetFolders::Flush(ExportReport& report) const {
     if (!platform::FolderIdOf(folder, &id)) continue;  // never made: nothing in it to flush
     if (std::find(flushed.begin(), flushed.end(), id.volume) != flushed.end()) continue;
     flushed.push_back(id.volume);
-    try {
-      platform::FlushFileSystem(folder);
-    } catch (const Error& e) {
-      report.Fail(
-          {kNotFlushed, e.path, e.reason + " (message files written there may not be on disk)"});
-    }
+    std::string why;
+    if (!platform::FlushFileSystem(folder, &why))
+      report.Fail({kNotFlushed, folder, why + " (message files written there may not be on disk)"});
   }
 }
 
