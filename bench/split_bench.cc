@@ -21,7 +21,8 @@
 
 #include "extract/extract.h"
 #include "extract/line_reader.h"
-#include "output/job.h"
+#include "job/job.h"
+#include "output/output.h"
 
 namespace fs = std::filesystem;
 

@@ -71,7 +71,7 @@ struct Counting : plenvar::MessageSink {
     ++messages;
     bytes += text.size();
   }
-  bool Stopping() override { return false; }
+  bool CutShort() override { return false; }
 };
 
 // What one cut costs, and what it took.

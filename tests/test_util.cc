@@ -12,7 +12,8 @@
 #include <thread>
 
 #include "extract/line_reader.h"
-#include "output/job.h"
+#include "job/job.h"
+#include "output/output.h"
 
 namespace fs = std::filesystem;
 
@@ -136,7 +137,7 @@ CutFunction ScriptedStore::Cut() {
     for (const auto& message : script.messages) size += message.first.size();
     sink.Opened(size);
     for (const auto& [text, owned] : script.messages) {
-      if (sink.Stopping()) return Failure{kMailFileNotRead, path, "interrupted before its end"};
+      if (sink.CutShort()) return Failure{kMailFileNotRead, path, "interrupted before its end"};
       TextBuffer buffer;
       buffer.append(text);
       sink.Message(buffer.view(), owned ? &buffer : nullptr);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "output/output.h"
+#include "target/message_names.h"
 
 namespace plenvar::testing {
 
@@ -51,7 +52,7 @@ struct CollectingOutput : MessageSink {
     messages.emplace_back(text);
     if (owner != nullptr) TextBuffer(std::move(*owner));
   }
-  bool Stopping() override { return false; }
+  bool CutShort() override { return false; }
 };
 
 // Mail files told by scripts, cut by replaying them: their messages (each

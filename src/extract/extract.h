@@ -10,8 +10,8 @@
 #include "base/control.h"
 #include "base/error.h"
 #include "extract/line_reader.h"
+#include "extract/message_sink.h"
 #include "extract/text_buffer.h"
-#include "output/output.h"
 
 namespace plenvar {
 

@@ -97,7 +97,7 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
     if (!ReadLines(reader, &work)) break;
     added += work.size() - before;
     // Once a block, not once a line: a stop asked for is seen within 256 KiB.
-    if (sink.Stopping()) throw Error(path, "interrupted before its end");
+    if (sink.CutShort()) throw Error(path, "interrupted before its end");
     if (counts != nullptr) {
       counts->bytes += static_cast<std::int64_t>(reader.file.bytesRead - counted);
       counted = reader.file.bytesRead;

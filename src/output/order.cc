@@ -5,12 +5,6 @@
 
 namespace plenvar {
 
-void Entry::EndAt(std::int64_t k) {
-  std::int64_t last = lastToWork.load();
-  while (k < last && !lastToWork.compare_exchange_weak(last, k)) {
-  }
-}
-
 Entry& Order::Add(Unit unit, bool walkFailure, bool stopping) {
   auto entry = std::make_unique<Entry>();
   entry->unit = std::move(unit);

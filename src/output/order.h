@@ -11,14 +11,14 @@
 #ifndef PLENVAR_OUTPUT_ORDER_H_
 #define PLENVAR_OUTPUT_ORDER_H_
 
-#include <atomic>
 #include <cstdint>
 #include <deque>
-#include <limits>
 #include <memory>
 #include <vector>
 
-#include "output/job.h"
+#include "job/job.h"
+#include "output/output.h"
+#include "output/work_message.h"
 
 namespace plenvar {
 
@@ -26,7 +26,7 @@ namespace plenvar {
 struct Batch {
   std::int64_t firstK = 1;  // the mail file's message number of its first message
   std::vector<MessageOutcome> messages;
-  std::size_t pending = 0;  // its messages handed over and not yet worked on
+  std::size_t pending = 0;  // its messages shared and not yet worked on
 };
 
 // Where a mail file is. Walk failures are finished as they are added.
@@ -48,15 +48,7 @@ struct Entry {
   std::int64_t messages = 0;  // cut, once counted
   std::int64_t base = -1;     // the messages of every mail file before it, once known
   std::deque<Batch> batches;  // published, not yet committed; they stay where they are
-  // Messages after this one are not worked on (a message whose failure ends
-  // its mail file); read by any worker without the lock.
-  std::atomic<std::int64_t> lastToWork{std::numeric_limits<std::int64_t>::max()};
-
-  // Message k failed so that its mail file ends there.
-  void EndAt(std::int64_t k);
-  // Whether message k is to be worked on: no message before it ended the
-  // mail file, whichever failed first.
-  bool ToWork(std::int64_t k) const { return k <= lastToWork.load(); }
+  MailFileEnd end;            // its messages after a failure that ends it are not worked on
 };
 
 class Order {
@@ -81,7 +73,7 @@ class Order {
   // Whether a batch of `entry` may be published: the messages in flight are
   // under their cap, or it is the head.
   bool MayPublish(const Entry& entry) const { return published_ < messagesCap_ || IsHead(entry); }
-  // Publishes a batch with `pending` messages handed over; the batch stays
+  // Publishes a batch with `pending` messages shared; the batch stays
   // where it is until its commit.
   Batch& Publish(Entry& entry, Batch batch, std::size_t pending);
   // Cut: `messages` in all, `stopped` when a stop cut it short. Returns

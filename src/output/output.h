@@ -17,26 +17,10 @@
 #include <string_view>
 
 #include "base/control.h"
-#include "extract/text_buffer.h"
-#include "output/message_names.h"
+#include "extract/message_sink.h"
 #include "report/report.h"
 
 namespace plenvar {
-
-// Where the cutter hands the messages of one mail file.
-class MessageSink {
- public:
-  virtual ~MessageSink() = default;
-  // The mail file is open and this large, before any of its messages.
-  virtual void Opened(std::uint64_t /*size*/) {}
-  // The next message. When `owner` is not null (a large message) the message
-  // lies in *owner, which is the sink's from then on: it may take the buffer
-  // to spare a copy. The cutter goes on in a buffer of its own either way.
-  virtual void Message(std::string_view text, TextBuffer* owner) = 0;
-  // Asked once a block: whether to stop cutting, since the run was asked to
-  // stop.
-  virtual bool Stopping() = 0;
-};
 
 // Cuts the mail file at `path` into `sink`, in the calling thread, which is
 // worker `worker` (0 for the one thread); returns how the mail file ended
@@ -57,17 +41,6 @@ class MailFileQueue {
 };
 
 class Job;
-class Manifest;
-// The job of a run of `kind`. `newTarget` is the first level of the target
-// made for this run, if any (see TargetFolders): no folder below it holds an
-// earlier run's message files, so none is looked for there. `manifest`, if
-// any, gets every message file an export leaves, or a verify finds matching.
-// `target`: the target root, below which no level of a folder an export
-// writes into may be a link. `dates` ("/DATES"): each message file gets, or
-// is checked for, its message's time.
-std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget = "",
-                             Manifest* manifest = nullptr, const std::string& target = "",
-                             bool dates = false);
 
 // The plain sequential program: the walk's thread cuts each mail file and
 // works and commits each message as it comes.
@@ -76,9 +49,9 @@ std::unique_ptr<MailFileQueue> MakeSequential(std::unique_ptr<Job> job, ExportRe
 
 // How far the workers may run ahead; tests shrink them to cross every limit.
 struct PoolLimits {
-  // A mail file this large hands its messages over to every worker.
+  // A mail file this large shares its messages with every worker.
   std::uint64_t large = 4 << 20;
-  // Handed-over bytes not yet worked on: enough to keep every worker busy
+  // Bytes of shared messages not yet worked on: enough to keep every worker busy
   // with messages of a few hundred KB; a cutter waits beyond it.
   std::size_t bytes = 32 << 20;
   // Mail files handed to the workers and not yet committed: the walk waits
@@ -88,7 +61,7 @@ struct PoolLimits {
   // Messages published and not yet committed (so temporary files, for an
   // export); a worker that is not cutting the oldest mail file waits beyond it.
   std::size_t messages = 8192;
-  // Messages in a batch, and handed-over bytes after which a batch goes out:
+  // Messages in a batch, and shared bytes after which a batch goes out:
   // the lock and the wake-ups are paid per batch, not per message.
   std::size_t batch = 64;
   std::size_t batchBytes = 1 << 20;

@@ -1,5 +1,6 @@
 #include "output/pool.h"
 
+#include "output/work_message.h"
 #include "output/worker_sink.h"
 
 namespace plenvar {
@@ -7,13 +8,13 @@ namespace plenvar {
 Pool::Pool(std::unique_ptr<Job> job, int workers, ExportReport& report, CutFunction cut,
            RunControl& control, const PoolLimits& limits)
     : order_(limits.messages),
-      handOver_(limits.bytes, static_cast<std::size_t>(workers), limits.batch),
+      shared_(limits.bytes, static_cast<std::size_t>(workers), limits.batch),
+      commits_{Tally(report)},
       job_(std::move(job)),
-      tally_(report),
       cut_(std::move(cut)),
       control_(control),
       limits_(limits) {
-  for (int i = 0; i < workers; ++i) threads_.emplace_back(&Pool::RunWorker, this, i);
+  for (int i = 0; i < workers; ++i) threads_.workers.emplace_back(&Pool::RunWorker, this, i);
 }
 
 void Pool::MailFile(const std::string& source, const std::string& targetFolder) {
@@ -31,9 +32,9 @@ void Pool::Skip(Failure failure) {
 }
 
 void Pool::Add(Unit unit, bool walkFailure) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(sync_.mutex);
   if (order_.Size() >= limits_.mailFiles)
-    room_.wait(lock, [&] { return order_.Size() <= limits_.mailFiles / 2; });
+    sync_.room.wait(lock, [&] { return order_.Size() <= limits_.mailFiles / 2; });
   order_.Add(std::move(unit), walkFailure, control_.Stopped());
   Wake();
   Commit(lock);  // a failure of the walk may be the head already
@@ -41,26 +42,26 @@ void Pool::Add(Unit unit, bool walkFailure) {
 
 void Pool::Finish() {
   {
-    std::unique_lock<std::mutex> lock(mutex_);
-    room_.wait(lock, [&] { return order_.Empty() && !committing_; });
+    std::unique_lock<std::mutex> lock(sync_.mutex);
+    sync_.room.wait(lock, [&] { return order_.Empty() && !commits_.busy; });
   }
   Close();
-  job_->Finish(tally_, control_.Stopped());
+  job_->Finish(commits_.tally, control_.Stopped());
 }
 
 void Pool::Close() {
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    closing_ = true;
+    const std::lock_guard<std::mutex> lock(sync_.mutex);
+    threads_.closing = true;
   }
-  changed_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
-  threads_.clear();
+  sync_.changed.notify_all();
+  for (std::thread& thread : threads_.workers) thread.join();
+  threads_.workers.clear();
 }
 
 void Pool::RunWorker(int worker) {
-  Held held;
-  std::unique_lock<std::mutex> lock(mutex_);
+  HeldMessages held;
+  std::unique_lock<std::mutex> lock(sync_.mutex);
   for (;;) {
     if (RunTasks(lock)) continue;
     if (Entry* entry = order_.Take(control_.Stopped())) {
@@ -71,16 +72,16 @@ void Pool::RunWorker(int worker) {
     // and work that came while the commit had the lock released is not missed.
     if (control_.Stopped()) {
       Commit(lock);
-      if (!handOver_.Empty() || order_.AnyQueued()) continue;
+      if (!shared_.Empty() || order_.AnyQueued()) continue;
     }
-    if (closing_) return;
-    changed_.wait(lock);
+    if (threads_.closing) return;
+    sync_.changed.wait(lock);
   }
 }
 
-void Pool::Cut(Entry& entry, int worker, Held& held, std::unique_lock<std::mutex>& lock) {
+void Pool::Cut(Entry& entry, int worker, HeldMessages& held, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
-  WorkerSink sink(*this, entry, held);
+  WorkerSink sink(*this, *job_, limits_, entry, held);
   entry.unit.failure = cut_(worker, entry.unit.source, sink);
   lock.lock();
   sink.Finish(lock);
@@ -88,23 +89,19 @@ void Pool::Cut(Entry& entry, int worker, Held& held, std::unique_lock<std::mutex
   Commit(lock);
 }
 
-// With the lock held: takes a share of the handed-over messages and works on
-// them; false when there were none.
+// With the lock held: takes a share of the shared messages and works on them;
+// false when there were none.
 bool Pool::RunTasks(std::unique_lock<std::mutex>& lock) {
-  if (handOver_.Empty()) return false;
-  std::vector<Task> share = handOver_.TakeShare();
+  if (shared_.Empty()) return false;
+  std::vector<Task> share = shared_.TakeShare();
   lock.unlock();
   for (Task& task : share) {
-    MessageOutcome& outcome = task.batch->messages[task.index];
-    const std::int64_t k = task.K();
-    if (task.entry->ToWork(k)) {
-      WorkSafely(*job_, task.entry->unit, k, task.number, task.Text(), outcome, false);
-      if (!outcome.error.empty() && job_->FailureEndsMailFile()) task.entry->EndAt(k);
-    }
+    WorkMessage(*job_, task.entry->unit, task.entry->end, task.K(), task.number, task.Text(),
+                task.batch->messages[task.index], false);
     Release(&task);
   }
   lock.lock();
-  handOver_.Done(&share);
+  shared_.Done(&share);
   Wake();
   Commit(lock);
   return true;
@@ -116,10 +113,10 @@ bool Pool::RunTasks(std::unique_lock<std::mutex>& lock) {
 // cap.
 void Pool::Publish(Entry& entry, Batch batch, std::vector<Task>* tasks, std::size_t bytes,
                    std::unique_lock<std::mutex>& lock) {
-  WaitHelping(lock, [&] { return order_.MayPublish(entry) && handOver_.Fits(bytes); });
+  WaitHelping(lock, [&] { return order_.MayPublish(entry) && shared_.Fits(bytes); });
   Batch& published = order_.Publish(entry, std::move(batch), tasks->size());
   if (!tasks->empty()) {
-    handOver_.Add(tasks, &published, bytes);
+    shared_.Add(tasks, &published, bytes);
     Wake();
   }
   if (order_.IsHead(entry)) Commit(lock);
@@ -128,23 +125,24 @@ void Pool::Publish(Entry& entry, Batch batch, std::vector<Task>* tasks, std::siz
 // With the lock held: commits what is ready at the head, in order, with the
 // lock released while the job renames.
 void Pool::Commit(std::unique_lock<std::mutex>& lock) {
-  if (committing_) return;
-  committing_ = true;
+  if (commits_.busy) return;
+  commits_.busy = true;
   Order::Ready ready;
   bool committed = false, popped = false;
   while (order_.Next(&ready)) {
     lock.unlock();
     Unit& unit = ready.entry->unit;
+    Tally& tally = commits_.tally;
     for (Batch& batch : ready.batches) {
       for (std::size_t i = 0; i < batch.messages.size(); ++i) {
-        const std::int64_t number = ready.keep ? tally_.Next() : 0;
+        const std::int64_t number = ready.keep ? tally.Next() : kNoNumber;
         CommitSafely(*job_, unit, batch.firstK + static_cast<std::int64_t>(i), number,
-                     batch.messages[i], tally_);
+                     batch.messages[i], tally);
       }
     }
     if (ready.last) {
       if (ready.keep) {
-        ReportUnit(unit, tally_);
+        ReportUnit(unit, tally);
       } else {
         job_->Undo(unit);  // nothing of it is reported
       }
@@ -154,9 +152,9 @@ void Pool::Commit(std::unique_lock<std::mutex>& lock) {
     committed = true;
     popped = popped || ready.last;
   }
-  committing_ = false;
+  commits_.busy = false;
   // The walk waits, once full, until half are committed.
-  if (popped && order_.Size() <= limits_.mailFiles / 2) room_.notify_one();
+  if (popped && order_.Size() <= limits_.mailFiles / 2) sync_.room.notify_one();
   if (committed) Wake();
 }
 

@@ -1,8 +1,8 @@
 // The workers behind MakeWorkers. Each takes the next mail file in walk order
 // (Order), cuts it and works on each of its messages in its own thread, so
 // that no message text crosses to another core; a mail file of
-// PoolLimits::large bytes or more still has one cutter, but hands its
-// messages over to every worker (HandOver). Outcomes are published in batches
+// PoolLimits::large bytes or more still has one cutter, but shares its
+// messages with every worker (SharedTasks). Outcomes are published in batches
 // and committed in walk order, a batch at a time, by whichever thread finished
 // the oldest work: the mail file at the head commits as it goes, the others
 // when they become the head.
@@ -15,12 +15,15 @@
 #include <thread>
 #include <vector>
 
-#include "output/hand_over.h"
 #include "output/order.h"
+#include "output/publisher.h"
+#include "output/shared_tasks.h"
 
 namespace plenvar {
 
-class Pool : public MailFileQueue {
+struct HeldMessages;
+
+class Pool : public MailFileQueue, private Publisher {
  public:
   Pool(std::unique_ptr<Job> job, int workers, ExportReport& report, CutFunction cut,
        RunControl& control, const PoolLimits& limits);
@@ -31,50 +34,62 @@ class Pool : public MailFileQueue {
   void Finish() override;
 
  private:
-  friend class WorkerSink;
-
-  // What a worker keeps from one mail file to the next: the messages it holds
-  // until their numbers are known, in buffers whose pages are touched already
-  // (first touching fresh memory for every mail file cost a rerun 70 % more
-  // CPU than one thread).
-  struct Held {
-    std::string texts;
-    std::vector<std::size_t> ends;
+  // The lock over the order and the shared tasks, and who waits on it.
+  struct Sync {
+    std::mutex mutex;
+    std::condition_variable changed;  // workers: work, room, numbers, or closing
+    std::condition_variable room;     // the walk's thread: a mail file committed
   };
+  // The commits, in walk order, one thread at a time.
+  struct Commits {
+    Tally tally;  // the committing thread only
+    bool busy = false;
+  };
+  struct Threads {
+    std::vector<std::thread> workers;
+    bool closing = false;
+  };
+
+  // Publisher, for the workers' sinks.
+  std::unique_lock<std::mutex> Lock() override { return std::unique_lock<std::mutex>(sync_.mutex); }
+  bool Stopped() const override { return control_.Stopped(); }
+  void AwaitBase(const Entry& entry, std::unique_lock<std::mutex>& lock) override {
+    WaitHelping(lock, [&] { return entry.base >= 0; });
+  }
+  void Counted(Entry& entry, std::int64_t messages, bool stopped) override {
+    if (order_.Count(entry, messages, stopped)) Wake();
+  }
+  void Publish(Entry& entry, Batch batch, std::vector<Task>* tasks, std::size_t bytes,
+               std::unique_lock<std::mutex>& lock) override;
+  void Lend(std::vector<std::string>* reuse) override { shared_.Lend(reuse); }
 
   void Add(Unit unit, bool walkFailure);
   void RunWorker(int worker);
-  void Cut(Entry& entry, int worker, Held& held, std::unique_lock<std::mutex>& lock);
+  void Cut(Entry& entry, int worker, HeldMessages& held, std::unique_lock<std::mutex>& lock);
   bool RunTasks(std::unique_lock<std::mutex>& lock);
-  void Publish(Entry& entry, Batch batch, std::vector<Task>* tasks, std::size_t bytes,
-               std::unique_lock<std::mutex>& lock);
   void Commit(std::unique_lock<std::mutex>& lock);
   void Close();
 
-  // A worker, with the lock held: waits for `ready`, working on handed-over
+  // A worker, with the lock held: waits for `ready`, working on shared
   // messages meanwhile, so that a wait never holds up the one it waits for.
   template <typename Ready>
   void WaitHelping(std::unique_lock<std::mutex>& lock, Ready ready) {
     while (!ready()) {
-      if (!RunTasks(lock)) changed_.wait(lock);
+      if (!RunTasks(lock)) sync_.changed.wait(lock);
     }
   }
   // Costs no system call while no worker sleeps.
-  void Wake() { changed_.notify_all(); }
+  void Wake() { sync_.changed.notify_all(); }
 
-  std::mutex mutex_;
-  std::condition_variable changed_;  // workers: work, room, numbers, or closing
-  std::condition_variable room_;     // the walk's thread: a mail file committed
+  Sync sync_;
   Order order_;
-  HandOver handOver_;
+  SharedTasks shared_;
+  Commits commits_;
   std::unique_ptr<Job> job_;
-  Tally tally_;  // the committing thread only
   CutFunction cut_;
   RunControl& control_;
   PoolLimits limits_;
-  bool committing_ = false;  // one thread commits at a time, so commits keep their order
-  bool closing_ = false;
-  std::vector<std::thread> threads_;
+  Threads threads_;
 };
 
 }  // namespace plenvar

@@ -1,7 +1,9 @@
 // The plain sequential program (/MT:1): the walk's thread cuts each mail file
 // and works and commits each message as it comes, through the same job the
 // workers run.
-#include "output/job.h"
+#include "job/job.h"
+#include "output/output.h"
+#include "output/work_message.h"
 
 namespace plenvar {
 
@@ -18,6 +20,7 @@ class Sequential : public MailFileQueue, MessageSink {
     unit_.source = source;
     unit_.folder = targetFolder;
     BeginUnit(*job_, unit_);
+    end_.Reset();
     k_ = 0;
     unit_.failure = cut_(0, source, *this);
     ReportUnit(unit_, tally_);
@@ -34,17 +37,18 @@ class Sequential : public MailFileQueue, MessageSink {
     // 0 once a message file of this mail file could not be written: the
     // rest of it is not worked on.
     const std::int64_t k = ++k_, number = tally_.Next();
-    if (number != 0 && job_->Works()) WorkSafely(*job_, unit_, k, number, text, outcome, true);
+    if (number != 0) WorkMessage(*job_, unit_, end_, k, number, text, outcome, true);
     CommitSafely(*job_, unit_, k, number, outcome, tally_);
   }
 
-  bool Stopping() override { return control_.Stopped(); }
+  bool CutShort() override { return control_.Stopped(); }
 
   std::unique_ptr<Job> job_;
   Tally tally_;
   CutFunction cut_;
   RunControl& control_;
   Unit unit_;  // the mail file being cut
+  MailFileEnd end_;
   std::int64_t mailFiles_ = 0, k_ = 0;
 };
 

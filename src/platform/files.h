@@ -14,18 +14,24 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/error.h"
 
 namespace plenvar::platform {
 
 // An open file for reading; `handle` is the OS's own (a descriptor or a HANDLE).
+// Move-only; closes itself.
 struct InputFile {
   std::intptr_t handle = -1;
   std::string path;
   std::uint64_t size = 0;     // when it was opened
   std::int64_t modified = 0;  // last write time when it was opened, in OS units
   std::uint64_t bytesRead = 0;
+  InputFile() = default;
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  ~InputFile();
 };
 
 // `followLinks` false: a file the program itself names, where a link (a
@@ -37,6 +43,10 @@ void OpenForReading(const std::string& path, InputFile* file, bool followLinks =
 std::int64_t ModifiedSeconds(const InputFile& file);
 // Reads up to `size` bytes into `buffer`; returns 0 only at end of file.
 std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size);
+// The same two for a caller to whom a failure is an answer, not an error:
+// false, with the reason an Error would carry in *why.
+bool OpenToRead(const std::string& path, InputFile* file, bool followLinks, std::string* why);
+bool ReadSome(InputFile& file, char* buffer, std::size_t size, std::size_t* got, std::string* why);
 // Asks that what follows be read from the disk, not from the system's cache
 // of the file (POSIX: its cached pages are dropped). Advice only.
 void DropCachedPages(const InputFile& file);
@@ -78,10 +88,18 @@ void SetModifiedTime(const std::string& path, std::int64_t time);
 // followed); false when it has none.
 bool ModifiedSecondsOf(const std::string& path, std::int64_t* seconds);
 
-// A file written front to back, such as a log.
+// A file written front to back, such as a log. Move-only. Like an atomic
+// file, it is removed by its destructor unless it was renamed into place,
+// closed by Close, or kept (Keep): a run that ends by a throw leaves no
+// half-written temporary file.
 struct OutputFile {
   std::intptr_t handle = -1;
   std::string path;
+  bool kept = false;  // closed, not removed, by its destructor
+  OutputFile() = default;
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&& other) noexcept;
+  ~OutputFile();
 };
 // What CreateOrReplaceOwn found: the file is open (made, or one of ours
 // emptied); another file is at the path; another run holds the file.
@@ -104,10 +122,14 @@ OwnFile CreateOrReplaceOwn(const std::string& path, OwnTest ours, OutputFile* fi
 bool ForeignFileAt(const std::string& path, OwnTest ours);
 // Renames the open `file` to `to`, replacing a file there, and closes it
 // (POSIX: while still held; Windows: just after, since a file open without
-// delete sharing cannot be renamed). Throws Error, the file removed.
+// delete sharing cannot be renamed). Throws Error, the file removed. Does
+// nothing to a file no longer open, as do RemoveAndClose and Close.
 void RenameAndClose(OutputFile& file, const std::string& to);
 // Removes the open `file` and closes it, the same way round; quiet.
 void RemoveAndClose(OutputFile& file);
+// The file is one the run keeps, such as its log: its destructor closes it
+// and leaves it.
+inline void Keep(OutputFile& file) { file.kept = true; }
 // False once `file` is no longer the file at its path: moved away, removed,
 // or another file renamed over it; *removed then tells whether the file has
 // no name left at all (its lines are lost) rather than one elsewhere.
@@ -116,8 +138,59 @@ void Append(OutputFile& file, std::string_view data);
 // Puts what was appended on stable storage (POSIX fsync, Windows
 // FlushFileBuffers): for a file outside the target's file systems.
 void FlushToDisk(OutputFile& file);
-// Safe to call on a file that is not open.
+// For a caller that counts and reports a failure itself: the same calls, a
+// failure an answer (false, with the reason an Error would carry in *why).
+bool RemoveEntry(const std::string& path, std::string* why);
+bool Append(OutputFile& file, std::string_view data, std::string* why);
+bool FlushToDisk(OutputFile& file, std::string* why);
+bool RenameAndClose(OutputFile& file, const std::string& to, std::string* why);
+// Closes the file and leaves it where it is. Safe to call on a file that is
+// not open.
 void Close(OutputFile& file);
+
+inline InputFile::InputFile(InputFile&& other) noexcept
+    : handle(other.handle),
+      path(std::move(other.path)),
+      size(other.size),
+      modified(other.modified),
+      bytesRead(other.bytesRead) {
+  other.handle = -1;
+}
+inline InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    Close(*this);
+    handle = std::exchange(other.handle, -1);
+    path = std::move(other.path);
+    size = other.size;
+    modified = other.modified;
+    bytesRead = other.bytesRead;
+  }
+  return *this;
+}
+inline InputFile::~InputFile() { Close(*this); }
+
+inline OutputFile::OutputFile(OutputFile&& other) noexcept
+    : handle(std::exchange(other.handle, -1)), path(std::move(other.path)), kept(other.kept) {}
+inline OutputFile::~OutputFile() {
+  if (kept) {
+    Close(*this);
+  } else {
+    RemoveAndClose(*this);
+  }
+}
+inline OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) {
+    if (kept) {  // as its destructor leaves it
+      Close(*this);
+    } else {
+      RemoveAndClose(*this);
+    }
+    handle = std::exchange(other.handle, -1);
+    path = std::move(other.path);
+    kept = other.kept;
+  }
+  return *this;
+}
 
 // The size of the file at `path` (links followed); false when it has none.
 bool FileSizeOf(const std::string& path, std::uint64_t* size);

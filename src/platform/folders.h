@@ -76,6 +76,12 @@ bool EntryIdOf(const std::string& path, FolderId* id);
 void FlushFileSystem(const std::string& folder);
 // Puts the entries of `folder` (a rename into it) on stable storage.
 void FlushFolder(const std::string& folder);
+// For a caller to whom a failure is an answer, or that counts and reports it
+// itself: the same calls, false with the reason an Error would carry.
+bool OpenFolder(const std::string& path, Folder* folder, std::string* why);
+bool MakeFolder(const std::string& path, std::string* why);
+bool FlushFileSystem(const std::string& folder, std::string* why);
+bool FlushFolder(const std::string& folder, std::string* why);
 
 // A lock on a folder that one process at a time may hold, released when it
 // ends however it ends, and that leaves no file behind.

@@ -43,6 +43,7 @@ bool StartsAsLog(std::string_view head) {
 }
 
 platform::OwnFile OpenRunLog(const std::string& path, RunLog* log) {
+  platform::Keep(log->file);  // the run's account: left however the run ends
   const platform::OwnFile opened = platform::CreateOrReplaceOwn(path, StartsAsLog, &log->file);
   log->started = log->flushed = std::chrono::steady_clock::now();
   return opened;

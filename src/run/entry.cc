@@ -1,6 +1,6 @@
 // The process entry: everything else is in Main, which tests call directly.
 #include "platform/process.h"
-#include "run/run.h"
+#include "run/main.h"
 
 int main(int argc, char** argv) {
   // Here, not in Main: tests call Main in a process whose signals are its own.

@@ -1,13 +1,18 @@
 // The running of a run: the walk selects the mail files, the cutters cut them,
 // and a MailFileQueue of the run's kind does the job on every message, with
 // one thread or with workers, to the same result.
+#include "run/export.h"
+
+#include <exception>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "extract/extract.h"
-#include "output/job.h"
-#include "run/run.h"
+#include "job/job.h"
+#include "manifest/manifest.h"
+#include "output/output.h"
+#include "run/caught.h"
 
 namespace plenvar {
 
@@ -33,11 +38,9 @@ ExportReport CheckFromManifest(const std::string& manifest, const std::string& t
   ExportReport report;
   report.run = RunKind::kManifestCheck;
   report.log = log;
-  try {
-    CheckManifest(manifest, target, threads, report, control);
-  } catch (const Error& e) {
-    report.Fail({kManifestFailed, e.path, e.reason});  // it went, or broke, after the checks
-  }
+  if (const std::optional<Error> e =
+          ErrorFrom([&] { CheckManifest(manifest, target, threads, report, control); }))
+    report.Fail({kManifestFailed, e->path, e->reason});  // it went, or broke, after the checks
   report.interrupted = control.stop.load();
   EndRunLog(report);
   return report;
@@ -55,7 +58,7 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
       std::string("changed while it was read (what was read was ") + TextOf(options.kind).did + ")";
   // Each thread that cuts has a cutter of its own; all count into the
   // control, from which the progress line is drawn.
-  std::vector<Cutter> cutters(static_cast<std::size_t>(options.writers));
+  std::vector<Cutter> cutters(static_cast<std::size_t>(options.threads));
   const CutFunction cut = [&cutters, &control, &changed](
                               int worker, const std::string& path,
                               MessageSink& sink) -> std::optional<Failure> {
@@ -72,12 +75,12 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
     return failure;
   };
   std::unique_ptr<Job> job =
-      MakeJob(options.kind, options.targetMade, options.manifest, selection.target, options.dates);
+      MakeJob(options.kind, options.firstMade, options.manifest, selection.target, options.dates);
   std::unique_ptr<MailFileQueue> queue;
-  if (options.writers == 1) {
+  if (options.threads == 1) {
     queue = MakeSequential(std::move(job), report, cut, control);
   } else {
-    queue = MakeWorkers(std::move(job), options.writers, report, cut, control);
+    queue = MakeWorkers(std::move(job), options.threads, report, cut, control);
   }
   HandingOver handingOver(*queue);
   report.folders = WalkStore(selection, handingOver, &control);

@@ -1,15 +1,17 @@
+#include "run/main.h"
+
+#include <iterator>
 #include <memory>
+#include <optional>
 
 #include "platform/process.h"
 #include "report/run_log.h"
-#include "run/run.h"
+#include "run/export.h"
+#include "run/options.h"
+#include "run/prepare.h"
+#include "run/progress.h"
 
 namespace plenvar {
-
-const char kUsageText[] =
-    "Usage: /S:SourceDirectory /T:TargetDirectory /M:FileMask /SILENT\r\n\r\n"
-    "Eg: /S:C:\\LegacyMailStore\\Domain\\Mailboxes "
-    "/T:C:\\Program Files\\Corvane\\Postoffices\\Domain\\MAILROOT /M:*.msg";
 
 const char kHelpText[] =
     "Usage: plenvar /S:SourceDirectory /T:TargetDirectory [/M:FileMask] [options]\r\n"
@@ -84,30 +86,41 @@ const char kVersionText[] = "plenvar " PLENVAR_VERSION;
 
 namespace {
 
-// The run's name in its log.
-const char* ModeName(const Options& options) {
-  return options.list ? "list" : options.verify ? "verify" : "export";
-}
+// How a run speaks of its own kind, in RunKind order, beside the report's
+// words for it (TextOf): its name in the log's run line, and how its notice
+// of an interruption ends.
+struct RunWords {
+  const char* logName;
+  const char* interrupted;
+};
+constexpr RunWords kRunWords[] = {
+    {"export", ": run the same command again to complete it."},
+    {"list", "."},
+    {"verify", "."},
+    {"verify", "."},  // a verify from a manifest alone
+};
+static_assert(std::size(kRunWords) == kRunKinds);
+const RunWords& WordsOf(RunKind kind) { return kRunWords[static_cast<int>(kind)]; }
 
 ExportReport Run(const Options& options, Prepared& prepared, RunControl& control) {
   ExportOptions run;
-  run.writers = options.writers;
+  run.threads = options.threads;
   run.kind = options.Kind();
-  run.targetMade = prepared.made;
+  run.firstMade = prepared.firstMade;
   run.dates = options.dates;
   if (prepared.manifest) {
     prepared.manifest->Begin();
     run.manifest = prepared.manifest.get();
   }
   if (prepared.log) {
-    LogRun(*prepared.log, PLENVAR_VERSION, ModeName(options), options.source, options.target,
-           options.mask, options.writers);
+    LogRun(*prepared.log, PLENVAR_VERSION, WordsOf(run.kind).logName, options.source,
+           options.target, options.mask, options.threads);
     run.log = prepared.log.get();
   }
-  if (options.ManifestOnly())
-    return CheckFromManifest(options.manifest, options.target, options.writers, run.log, control);
+  if (run.kind == RunKind::kManifestCheck)
+    return CheckFromManifest(*options.manifest, options.target, options.threads, run.log, control);
   const Selection selection{options.source, options.target, options.mask,
-                            prepared.log ? options.log : ""};
+                            prepared.log ? *options.log : ""};
   std::unique_ptr<ProgressLine> progress;
   if (!options.silent && platform::ProgressWanted())
     progress = std::make_unique<ProgressLine>(selection, control);
@@ -120,12 +133,10 @@ ExportReport Run(const Options& options, Prepared& prepared, RunControl& control
 int Tell(const ExportReport& report, const Options& options, const NoticeFunction& showNotice) {
   if (report.interrupted != 0) {
     // Said even with "/SILENT": the script that sent the signal asks how far it got.
-    showNotice(
-        {TextOf(options.Kind()).name +
-             (" interrupted by " + platform::SignalName(report.interrupted)) +
-             (options.list || options.verify ? "."
-                                             : ": run the same command again to complete it."),
-         "Plenvar", kIconError});
+    showNotice({TextOf(report.run).name +
+                    (" interrupted by " + platform::SignalName(report.interrupted)) +
+                    WordsOf(report.run).interrupted,
+                "Plenvar", kIconError});
     return 128 + report.interrupted;
   }
   if (!options.silent) showNotice(CompletionNotice(report));

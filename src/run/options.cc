@@ -1,10 +1,23 @@
+#include "run/options.h"
+
 #include <algorithm>
 #include <thread>
 
 #include "platform/process.h"
-#include "run/run.h"
+#include "walk/walk.h"
 
 namespace plenvar {
+
+const char kUsageText[] =
+    "Usage: /S:SourceDirectory /T:TargetDirectory /M:FileMask /SILENT\r\n\r\n"
+    "Eg: /S:C:\\LegacyMailStore\\Domain\\Mailboxes "
+    "/T:C:\\Program Files\\Corvane\\Postoffices\\Domain\\MAILROOT /M:*.msg";
+
+RunKind Options::Kind() const {
+  if (list) return RunKind::kList;
+  if (!verify) return RunKind::kExport;
+  return ManifestOnly() ? RunKind::kManifestCheck : RunKind::kVerify;
+}
 
 std::string ExtractBetween(std::string_view text, std::string_view startMarker,
                            std::string_view endMarker) {
@@ -28,15 +41,15 @@ std::string CleanValue(std::string_view raw) {
 }
 
 // 1 to 64 in one or two digits, else 0.
-int WritersFrom(const std::string& value) {
+int ThreadsFrom(const std::string& value) {
   if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != value.npos)
     return 0;
   const int threads = std::stoi(value);
   return threads >= 1 && threads <= 64 ? threads : 0;
 }
 
-// One writer per core, up to 8.
-int DefaultWriters() {
+// One thread per core, up to 8.
+int DefaultThreads() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : static_cast<int>(cores < 8 ? cores : 8);
 }
@@ -53,17 +66,10 @@ constexpr OptionRow kOptions[] = {
     {"/T:", true, [](Options& o, std::string_view, std::string&& v) { o.target = std::move(v); }},
     {"/M:", true, [](Options& o, std::string_view, std::string&& v) { o.mask = std::move(v); }},
     {"/MT:", true,
-     [](Options& o, std::string_view, std::string&& v) { o.writers = WritersFrom(v); }},
-    {"/LOG:", true,
-     [](Options& o, std::string_view, std::string&& v) {
-       o.logWanted = true;
-       o.log = std::move(v);
-     }},
+     [](Options& o, std::string_view, std::string&& v) { o.threads = ThreadsFrom(v); }},
+    {"/LOG:", true, [](Options& o, std::string_view, std::string&& v) { o.log = std::move(v); }},
     {"/MANIFEST:", true,
-     [](Options& o, std::string_view, std::string&& v) {
-       o.manifestWanted = true;
-       o.manifest = std::move(v);
-     }},
+     [](Options& o, std::string_view, std::string&& v) { o.manifest = std::move(v); }},
     {"/LIST", false, [](Options& o, std::string_view, std::string&&) { o.list = true; }},
     {"/VERIFY", false, [](Options& o, std::string_view, std::string&&) { o.verify = true; }},
     {"/DATES", false, [](Options& o, std::string_view, std::string&&) { o.dates = true; }},
@@ -138,7 +144,7 @@ std::string CheckOptions(std::string_view commandLine) {
 }
 
 std::optional<Notice> ParseOptions(std::string_view commandLine, Options* options) {
-  options->writers = DefaultWriters();
+  options->threads = DefaultThreads();
   // Before the specified checks: a slip of the keyboard must not be read as
   // a missing folder, let alone run.
   std::string wrong = ReadWords(commandLine, options);
@@ -158,14 +164,14 @@ std::optional<Notice> ParseOptions(std::string_view commandLine, Options* option
     return Refusal(
         "/DATES reads each message's time from /S:SourceDirectory: a verify from "
         "/MANIFEST:file alone checks bytes only.");
-  if (options->writers == 0)
+  if (options->threads == 0)
     return Refusal("/MT:n must be a number of writer threads from 1 to 64.");
   if (options->list && options->verify) return Refusal("/LIST and /VERIFY cannot go together.");
-  if (options->logWanted && options->log.empty())
+  if (options->log && options->log->empty())
     return Refusal("/LOG:file parameter was not supplied.");
-  if (options->manifestWanted && options->manifest.empty())
+  if (options->manifest && options->manifest->empty())
     return Refusal("/MANIFEST:file parameter was not supplied.");
-  if (options->manifestWanted && options->list)
+  if (options->manifest && options->list)
     return Refusal("/LIST and /MANIFEST:file cannot go together: a dry run writes nothing.");
   return std::nullopt;
 }

@@ -1,12 +1,10 @@
-// The checks before any work, and what a run makes and takes before it
-// starts: the target folder, its lock, the log.
-#include "output/manifest.h"
-#include "output/message_names.h"
-#include "output/target_folders.h"
+#include "run/prepare.h"
+
 #include "platform/files.h"
 #include "platform/process.h"
-#include "report/run_log.h"
-#include "run/run.h"
+#include "run/caught.h"
+#include "target/message_names.h"
+#include "target/target_folders.h"
 
 namespace plenvar {
 
@@ -51,18 +49,16 @@ struct MadeTarget {
 
 // A manifest a verify reads: there, every line of it readable, and at
 // least one, as sha256sum -c asks: an empty list would vouch for any target.
-std::optional<Notice> CheckManifestToRead(const Options& options) {
+std::optional<Notice> CheckManifestToRead(const std::string& manifest) {
   std::string why;
   std::int64_t line = 0, lines = 0;
-  try {
-    line = FirstBadManifestLine(options.manifest, &why, &lines);
-  } catch (const Error& e) {
-    return Refusal("/MANIFEST:file cannot be read: ", e.path, e.reason);
-  }
+  if (const std::optional<Error> e =
+          ErrorFrom([&] { line = FirstBadManifestLine(manifest, &why, &lines); }))
+    return Refusal("/MANIFEST:file cannot be read: ", e->path, e->reason);
   if (line != 0)
-    return Refusal("/MANIFEST:file cannot be read: ", options.manifest,
+    return Refusal("/MANIFEST:file cannot be read: ", manifest,
                    "line " + std::to_string(line) + ": " + why);
-  if (lines == 0) return Refusal("/MANIFEST:file lists no message file: ", options.manifest);
+  if (lines == 0) return Refusal("/MANIFEST:file lists no message file: ", manifest);
   return std::nullopt;
 }
 
@@ -105,42 +101,44 @@ std::optional<Notice> CollidesWithTarget(const std::string& path, const std::str
 // What can be checked without changing anything, so that a refused run
 // leaves nothing done.
 std::optional<Notice> Check(Options& options) {
-  try {
-    // "~/mail" as the shell means it, not a folder named "~" (POSIX).
-    for (std::string* path : {&options.source, &options.target, &options.log, &options.manifest})
-      *path = platform::ExpandHome(*path);
-  } catch (const Error& e) {
-    return Refusal("", e.path, e.reason);
-  }
-  try {
-    if (!options.ManifestOnly()) platform::OpenFolder(options.source);
-  } catch (const Error& e) {
-    return Refusal("/S:SourceDirectory cannot be read: ", e.path, e.reason);
-  }
+  // "~/mail" as the shell means it, not a folder named "~" (POSIX).
+  if (const std::optional<Error> e = ErrorFrom([&options] {
+        for (std::string* path : {&options.source, &options.target})
+          *path = platform::ExpandHome(*path);
+        for (std::optional<std::string>* path : {&options.log, &options.manifest}) {
+          if (*path) **path = platform::ExpandHome(**path);
+        }
+      }))
+    return Refusal("", e->path, e->reason);
+  if (const std::optional<Error> e = ErrorFrom([&options] {
+        if (!options.ManifestOnly()) platform::OpenFolder(options.source);
+      }))
+    return Refusal("/S:SourceDirectory cannot be read: ", e->path, e->reason);
   if (std::optional<Notice> refusal = CheckTargetPath(options.target)) return refusal;
   // A mail file or any other file is never replaced by the log.
-  if (options.logWanted && platform::ForeignFileAt(options.log, StartsAsLog))
-    return Refusal(kForeignLog, options.log);
-  if (options.manifestWanted) {
+  if (options.log && platform::ForeignFileAt(*options.log, StartsAsLog))
+    return Refusal(kForeignLog, *options.log);
+  if (options.manifest) {
+    const std::string& named = *options.manifest;
     platform::FolderId manifest, log;
-    if (options.logWanted && (options.manifest == options.log ||
-                              (platform::EntryIdOf(options.manifest, &manifest) &&
-                               platform::EntryIdOf(options.log, &log) && manifest == log)))
-      return Refusal("/MANIFEST:file and /LOG:file name the same file: ", options.manifest);
-    if (options.ManifestOnly()) return CheckManifestToRead(options);
+    if (options.log &&
+        (named == *options.log || (platform::EntryIdOf(named, &manifest) &&
+                                   platform::EntryIdOf(*options.log, &log) && manifest == log)))
+      return Refusal("/MANIFEST:file and /LOG:file name the same file: ", named);
+    if (options.ManifestOnly()) return CheckManifestToRead(named);
     // The export's evidence is never written over by a check.
-    if (options.verify && platform::EntryIdOf(options.manifest, &manifest))
+    if (options.verify && platform::EntryIdOf(named, &manifest))
       return Refusal("/MANIFEST:file exists, and a verify writes a new one: name a new file: ",
-                     options.manifest);
+                     named);
     // The source is never written.
-    if (InsideFolder(options.manifest, options.source))
+    if (InsideFolder(named, options.source))
       return Refusal("/MANIFEST:file lies inside /S:SourceDirectory, which is never written: ",
-                     options.manifest);
+                     named);
     // Only the temporary file, which a killed run may cut anywhere, may end
     // in a part of a line.
-    for (const std::string& path : {options.manifest, options.manifest + ".tmp"}) {
+    for (const std::string& path : {named, named + ".tmp"}) {
       // cppcheck-suppress useStlAlgorithm ; the refusal names the path found
-      if (platform::EntryIdOf(path, &manifest) && !HoldsManifest(path, path != options.manifest))
+      if (platform::EntryIdOf(path, &manifest) && !HoldsManifest(path, path != named))
         return Refusal(kForeignManifest, path);
     }
   }
@@ -157,69 +155,59 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
   // write nothing and share the target. A verify creates nothing; a dry run
   // does not look at the target.
   if (!options.list) {
-    try {
-      // What it made before a failure is taken back too.
-      if (!options.verify) EnsureFolderPath(options.target, &target.made);
-      if (platform::FolderExists(options.target)) {
-        switch (platform::LockFolder(options.target, options.verify, &prepared->lock)) {
-          case platform::Lock::kTaken:
-            break;
-          case platform::Lock::kHeldByWriter:
-            return Refusal("An export of plenvar is writing into /T:TargetDirectory: ",
-                           options.target);
-          case platform::Lock::kHeldByReaders:
-            return Refusal(options.verify ? "Another run of plenvar holds /T:TargetDirectory: "
-                                          : "A verify of plenvar is reading /T:TargetDirectory: ",
-                           options.target);
-        }
-      }
-    } catch (const Error& e) {
-      return Refusal("/T:TargetDirectory could not be created: ", e.path, e.reason);
-    }
+    platform::Lock lock = platform::Lock::kTaken;
+    if (const std::optional<Error> e = ErrorFrom([&] {
+          // What it made before a failure is taken back too.
+          if (!options.verify) EnsureFolderPath(options.target, &target.made);
+          if (platform::FolderExists(options.target))
+            lock = platform::LockFolder(options.target, options.verify, &prepared->lock);
+        }))
+      return Refusal("/T:TargetDirectory could not be created: ", e->path, e->reason);
+    if (lock == platform::Lock::kHeldByWriter)
+      return Refusal("An export of plenvar is writing into /T:TargetDirectory: ", options.target);
+    if (lock == platform::Lock::kHeldByReaders)
+      return Refusal(options.verify ? "Another run of plenvar holds /T:TargetDirectory: "
+                                    : "A verify of plenvar is reading /T:TargetDirectory: ",
+                     options.target);
   }
   // Once the target is there to be known by identity.
-  const bool writesManifest = options.manifestWanted && !options.ManifestOnly();
+  const bool writesManifest = options.manifest && !options.ManifestOnly();
   if (writesManifest) {
-    for (const std::string& path : {options.manifest, options.manifest + ".tmp"}) {
+    for (const std::string& path : {*options.manifest, *options.manifest + ".tmp"}) {
       std::optional<Notice> refusal = CollidesWithTarget(path, options.target, "/MANIFEST:file");
       // cppcheck-suppress useStlAlgorithm ; the refusal names the path found
       if (refusal) return refusal;
     }
   }
-  if (options.logWanted) {
+  if (options.log) {
     if (std::optional<Notice> refusal =
-            CollidesWithTarget(options.log, options.target, "/LOG:file"))
+            CollidesWithTarget(*options.log, options.target, "/LOG:file"))
       return refusal;
   }
   // Before the log, which a refusal after it would leave emptied; a refused
   // run's temporary manifest goes with it.
   if (writesManifest) {
+    const std::string& manifest = *options.manifest;
     prepared->manifest = std::make_unique<Manifest>();
     platform::OwnFile opened = platform::OwnFile::kOpened;
-    try {
-      opened = prepared->manifest->Open(options.manifest, options.target);
-    } catch (const Error& e) {
-      return Refusal("/MANIFEST:file could not be created: ", options.manifest, e.reason);
-    }
-    if (opened == platform::OwnFile::kHeld) return Refusal(kHeldManifest, options.manifest);
-    if (opened == platform::OwnFile::kForeign)
-      return Refusal(kForeignManifest, options.manifest + ".tmp");
+    if (const std::optional<Error> e =
+            ErrorFrom([&] { opened = prepared->manifest->Open(manifest, options.target); }))
+      return Refusal("/MANIFEST:file could not be created: ", manifest, e->reason);
+    if (opened == platform::OwnFile::kHeld) return Refusal(kHeldManifest, manifest);
+    if (opened == platform::OwnFile::kForeign) return Refusal(kForeignManifest, manifest + ".tmp");
   }
-  if (options.logWanted) {
+  if (options.log) {
+    const std::string& log = *options.log;
     prepared->log = std::make_unique<RunLog>();
     platform::OwnFile opened = platform::OwnFile::kForeign;
-    std::string why = kForeignLog, reason;
-    try {
-      opened = OpenRunLog(options.log, prepared->log.get());
-    } catch (const Error& e) {
-      why = "/LOG:file could not be created: ";
-      reason = e.reason;
-    }
-    if (opened == platform::OwnFile::kHeld) why = kHeldLog;
-    if (opened != platform::OwnFile::kOpened) return Refusal(why, options.log, reason);
+    if (const std::optional<Error> e =
+            ErrorFrom([&] { opened = OpenRunLog(log, prepared->log.get()); }))
+      return Refusal("/LOG:file could not be created: ", log, e->reason);
+    if (opened == platform::OwnFile::kHeld) return Refusal(kHeldLog, log);
+    if (opened != platform::OwnFile::kOpened) return Refusal(kForeignLog, log);
   }
   target.kept = true;
-  prepared->made = target.made;
+  prepared->firstMade = target.made;
   return std::nullopt;
 }
 

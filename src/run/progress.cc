@@ -1,10 +1,9 @@
+#include "run/progress.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
-
-#include "platform/process.h"
-#include "run/run.h"
 
 namespace plenvar {
 
@@ -30,21 +29,21 @@ std::string Clock(double seconds) {
 
 }  // namespace
 
-std::string FormatProgress(const StoreSize& total, const Progress& done, double seconds,
+std::string FormatProgress(const StoreSize& total, const RunControl& done, double seconds,
                            std::size_t width) {
+  const std::int64_t bytes = done.bytes.load();
   char megabytes[64];
-  std::snprintf(megabytes, sizeof megabytes, "%.1f/%.1f MB", static_cast<double>(done.bytes) / 1e6,
+  std::snprintf(megabytes, sizeof megabytes, "%.1f/%.1f MB", static_cast<double>(bytes) / 1e6,
                 static_cast<double>(total.bytes) / 1e6);
   std::string speed = "--.- MB/s", left = "--:-- left";
   // A rate needs a moment of history before it means anything.
-  if (seconds >= 0.5 && done.bytes > 0) {
-    const double rate = static_cast<double>(done.bytes) / seconds;
+  if (seconds >= 0.5 && bytes > 0) {
+    const double rate = static_cast<double>(bytes) / seconds;
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB/s", rate / 1e6);
     speed = text;
     left =
-        Clock(total.bytes > done.bytes ? static_cast<double>(total.bytes - done.bytes) / rate : 0) +
-        " left";
+        Clock(total.bytes > bytes ? static_cast<double>(total.bytes - bytes) / rate : 0) + " left";
   }
   // In the order shown; a narrow terminal loses the least telling first.
   struct Part {
@@ -52,9 +51,9 @@ std::string FormatProgress(const StoreSize& total, const Progress& done, double 
     int rank;  // 0 is kept longest
   };
   std::vector<Part> parts = {
-      {Grouped(done.mailFiles) + "/" + Grouped(total.mailFiles) + " mail files", 0},
+      {Grouped(done.mailFiles.load()) + "/" + Grouped(total.mailFiles) + " mail files", 0},
       {megabytes, 1},
-      {Grouped(done.messages) + " messages", 4},
+      {Grouped(done.messages.load()) + " messages", 4},
       {speed, 3},
       {left, 2}};
   const auto join = [&parts] {
@@ -72,28 +71,30 @@ std::string FormatProgress(const StoreSize& total, const Progress& done, double 
   return line;
 }
 
-double DoneFraction(const StoreSize& total, const Progress& done) {
+double DoneFraction(const StoreSize& total, const RunControl& done) {
   if (total.bytes <= 0) return 0;
-  return std::min(1.0, static_cast<double>(done.bytes) / static_cast<double>(total.bytes));
+  return std::min(1.0, static_cast<double>(done.bytes.load()) / static_cast<double>(total.bytes));
 }
 
-ProgressLine::ProgressLine(const Selection& selection, RunControl& control) : control_(control) {
+ProgressLine::Display::Display(const Selection& selection, RunControl& control) {
   platform::OpenProgress(selection.source, selection.target, &control.stop);
-  try {
-    total_ = MeasureStore(selection, &control);
-    started_ = std::chrono::steady_clock::now();
-    Draw();
-    thread_ = std::thread([this] {
-      std::unique_lock<std::mutex> lock(mutex_);
-      // Ten redraws a second: a terminal written to for every small mail file
-      // slows the run down.
-      while (!done_.wait_for(lock, std::chrono::milliseconds(100), [this] { return ending_; }))
-        Draw();
-    });
-  } catch (...) {
-    platform::CloseProgress();  // no destructor will: the window must not outlive the run
-    throw;
-  }
+}
+
+ProgressLine::Display::~Display() { platform::CloseProgress(); }
+
+ProgressLine::ProgressLine(const Selection& selection, RunControl& control)
+    : display_(selection, control),
+      control_(control),
+      total_(MeasureStore(selection, &control)),
+      started_(std::chrono::steady_clock::now()) {
+  Draw();
+  thread_ = std::thread([this] {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Ten redraws a second: a terminal written to for every small mail file
+    // slows the run down.
+    while (!done_.wait_for(lock, std::chrono::milliseconds(100), [this] { return ending_; }))
+      Draw();
+  });
 }
 
 ProgressLine::~ProgressLine() {
@@ -103,17 +104,15 @@ ProgressLine::~ProgressLine() {
   }
   done_.notify_one();
   thread_.join();
-  platform::CloseProgress();
 }
 
 void ProgressLine::Draw() {
-  const Progress done = {control_.mailFiles.load(), control_.bytes.load(),
-                         control_.messages.load()};
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   const std::size_t width = platform::ProgressColumns();
   if (width == 0) return;  // a terminal of one column: any character would wrap
-  platform::ShowProgress(FormatProgress(total_, done, seconds, width), DoneFraction(total_, done));
+  platform::ShowProgress(FormatProgress(total_, control_, seconds, width),
+                         DoneFraction(total_, control_));
 }
 
 }  // namespace plenvar

@@ -7,11 +7,12 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <sstream>
 
 #include "e2e/run_plenvar.h"
-#include "output/message_names.h"
+#include "target/message_names.h"
 
 namespace plenvar {
 namespace {
@@ -122,95 +123,124 @@ void ExpectSame(const Result& one, const Result& other, const std::string& what)
   EXPECT_EQ(other.manifest, one.manifest) << what;
 }
 
-TEST(StressTest, EveryNumberOfWritersGivesWhatOneGives) {
-  const std::vector<std::string> threads = {"1", "2", "3", "7"};
-  for (unsigned seed = 1; seed <= 2; ++seed) {
-    const std::string what = "seed " + std::to_string(seed);
-    // Tens of thousands of files a seed: on a disk they would cost minutes.
-    testing::TempDir root("/dev/shm");
-    const Store store = MakeStore(seed);
-    testing::MakeTree(root.path / "store", store.source);
-    const std::vector<std::string> args = {"/S:store", "/T:out"};
-    std::vector<Result> exports, reruns;
-    std::vector<Tree> trees;
-    for (const std::string& t : threads) {
-      testing::MakeTree(root.path / "out", store.target);
-      exports.push_back(RunLogged(root, args, t));
-      trees.push_back(ReadTree(root.path / "out"));
-      reruns.push_back(RunLogged(root, args, t));  // over what it wrote: all in place
-      EXPECT_EQ(ReadTree(root.path / "out"), trees.front()) << what << " rerun /MT:" << t;
-      EXPECT_EQ(reruns.back().manifest, exports.front().manifest) << what << " rerun /MT:" << t;
-      fs::rename(root.path / "out", root.path / ("out" + t));
+const std::vector<std::string> kThreads = {"1", "2", "3", "7"};
+const std::vector<std::string> kArgs = {"/S:store", "/T:out"};
+
+// Runs `body` on the store of each seed, in a folder of its own on /dev/shm
+// (tens of thousands of files a seed: on a disk they would cost minutes), all
+// under one time limit.
+void ForEachSeed(double seconds, const std::string& what,
+                 const std::function<void(const std::string& what, const testing::TempDir& root,
+                                          const Store& store)>& body) {
+  testing::WithinSeconds(seconds, what, [&] {
+    for (unsigned seed = 1; seed <= 2; ++seed) {
+      testing::TempDir root("/dev/shm");
+      const Store store = MakeStore(seed);
+      testing::MakeTree(root.path / "store", store.source);
+      body("seed " + std::to_string(seed), root, store);
     }
-    EXPECT_EQ(exports[0].process.status, 1) << what;
-    EXPECT_NE(exports[0].process.err.find("Message files that could not be written: "),
-              std::string::npos)
-        << what << exports[0].process.err;
-    EXPECT_NE(reruns[0].process.err.find("Message files already in place: "), std::string::npos)
-        << what << reruns[0].process.err;
-    for (std::size_t i = 1; i < threads.size(); ++i) {
-      ExpectSame(exports[0], exports[i], what + " export /MT:" + threads[i]);
-      ExpectSame(reruns[0], reruns[i], what + " rerun /MT:" + threads[i]);
-      EXPECT_EQ(trees[i], trees[0]) << what << " /MT:" << threads[i];
-    }
-    // Stopped by a signal as a mail file is opened while others are being
-    // cut, wherever the stop then takes effect: it ends in time, leaves no
-    // temporary file, and a rerun leaves the tree of one run.
-    for (std::size_t i = 0; i < threads.size(); ++i) {
-      const std::string at = i % 2 == 0 ? "store/e/large.msg" : "store/c/many.msg";
-      testing::MakeTree(root.path / "out", store.target);
-      std::vector<std::string> stopped = args;
-      stopped.push_back("/MT:" + threads[i]);
-      stopped.push_back("/MANIFEST:m.sha256");
-      const Process p = RunPlenvar(root, stopped, {"term:" + at, RLIM_INFINITY, 120});
-      EXPECT_EQ(p.status, 128 + SIGTERM) << what << " stopped /MT:" << threads[i] << p.err;
-      for (const auto& entry : fs::recursive_directory_iterator(root.path / "out"))
-        EXPECT_FALSE(entry.is_regular_file() && entry.path().extension() == ".tmp")
-            << what << " stopped /MT:" << threads[i] << ": " << entry.path();
-      EXPECT_EQ(RunPlenvar(root, stopped, {"", RLIM_INFINITY, 120}).status,
-                exports[0].process.status)
-          << what << " after the stop, /MT:" << threads[i];
-      EXPECT_EQ(ReadTree(root.path / "out"), trees[0])
-          << what << " after the stop, /MT:" << threads[i];
-      EXPECT_EQ(testing::ReadFile(root.path / "m.sha256"), exports[0].manifest)
-          << what << " after the stop, /MT:" << threads[i];
-      fs::remove_all(root.path / "out");
-    }
-    // A clean export, verified with one message file changed in each of c/
-    // and e/, one gone from d/, and an extra one in a/.
-    for (const std::string& t : threads) fs::remove_all(root.path / ("out" + t));
-    ASSERT_EQ(RunLogged(root, args, "1").process.status, 0) << what;
-    fs::rename(root.path / "out", root.path / "clean");
-    const Tree clean = ReadTree(root.path / "clean");
-    std::vector<Result> verifies;
-    for (const std::string& t : threads) {
-      fs::copy(root.path / "clean", root.path / "out", fs::copy_options::recursive);
-      testing::WriteFile(root.path / "out/c" / MessageFileName(200), "changed");
-      for (const auto& [name, content] : clean) {
-        if (name.rfind("e/", 0) == 0 && name.size() == 24 && content.size() < 100) {
-          testing::WriteFile(root.path / "out" / name, content + "!");
-          break;
+  });
+}
+
+TEST(StressTest, EveryNumberOfWritersExportsAndRerunsAsOneDoes) {
+  ForEachSeed(
+      240, "the exports and reruns",
+      [](const std::string& what, const testing::TempDir& root, const Store& store) {
+        std::vector<Result> exports, reruns;
+        std::vector<Tree> trees;
+        for (const std::string& t : kThreads) {
+          testing::MakeTree(root.path / "out", store.target);
+          exports.push_back(RunLogged(root, kArgs, t));
+          trees.push_back(ReadTree(root.path / "out"));
+          reruns.push_back(RunLogged(root, kArgs, t));  // over what it wrote: all in place
+          EXPECT_EQ(ReadTree(root.path / "out"), trees.front()) << what << " rerun /MT:" << t;
+          EXPECT_EQ(reruns.back().manifest, exports.front().manifest) << what << " rerun /MT:" << t;
+          fs::remove_all(root.path / "out");
         }
-      }
-      for (const auto& entry : clean) {
-        if (entry.first.rfind("d/", 0) == 0 && entry.first.size() == 24) {
-          fs::remove(root.path / "out" / entry.first);
-          break;
+        EXPECT_EQ(exports[0].process.status, 1) << what;
+        EXPECT_NE(exports[0].process.err.find("Message files that could not be written: "),
+                  std::string::npos)
+            << what << exports[0].process.err;
+        EXPECT_NE(reruns[0].process.err.find("Message files already in place: "), std::string::npos)
+            << what << reruns[0].process.err;
+        for (std::size_t i = 1; i < kThreads.size(); ++i) {
+          ExpectSame(exports[0], exports[i], what + " export /MT:" + kThreads[i]);
+          ExpectSame(reruns[0], reruns[i], what + " rerun /MT:" + kThreads[i]);
+          EXPECT_EQ(trees[i], trees[0]) << what << " /MT:" << kThreads[i];
         }
-      }
-      testing::WriteFile(root.path / "out/a" / MessageFileName(99999), "extra");
-      fs::remove(root.path / "m.sha256");  // a verify writes a new one
-      verifies.push_back(RunLogged(root, {"/S:store", "/T:out", "/VERIFY"}, t));
-      fs::remove_all(root.path / "out");
-    }
-    EXPECT_EQ(verifies[0].process.status, 1) << what;
-    for (const char* kind :
-         {"missing: 1\n", "differ from the export: 2\n", "not have written: 1\n"})
-      EXPECT_NE(verifies[0].process.err.find(kind), std::string::npos)
-          << what << verifies[0].process.err;
-    for (std::size_t i = 1; i < threads.size(); ++i)
-      ExpectSame(verifies[0], verifies[i], what + " verify /MT:" + threads[i]);
-  }
+      });
+}
+
+// Stopped by a signal as a mail file is opened while others are being cut,
+// wherever the stop then takes effect: it ends in time, leaves no temporary
+// file, and a rerun leaves the tree of one run.
+TEST(StressTest, AStoppedRunRunAgainLeavesWhatOneRunLeaves) {
+  ForEachSeed(
+      240, "the stopped runs",
+      [](const std::string& what, const testing::TempDir& root, const Store& store) {
+        testing::MakeTree(root.path / "out", store.target);
+        const Result one = RunLogged(root, kArgs, "1");
+        const Tree tree = ReadTree(root.path / "out");
+        fs::remove_all(root.path / "out");
+        for (std::size_t i = 0; i < kThreads.size(); ++i) {
+          const std::string at = i % 2 == 0 ? "store/e/large.msg" : "store/c/many.msg";
+          testing::MakeTree(root.path / "out", store.target);
+          std::vector<std::string> stopped = kArgs;
+          stopped.push_back("/MT:" + kThreads[i]);
+          stopped.push_back("/MANIFEST:m.sha256");
+          const Process p = RunPlenvar(root, stopped, {"term:" + at, RLIM_INFINITY, 120});
+          EXPECT_EQ(p.status, 128 + SIGTERM) << what << " stopped /MT:" << kThreads[i] << p.err;
+          for (const auto& entry : fs::recursive_directory_iterator(root.path / "out"))
+            EXPECT_FALSE(entry.is_regular_file() && entry.path().extension() == ".tmp")
+                << what << " stopped /MT:" << kThreads[i] << ": " << entry.path();
+          EXPECT_EQ(RunPlenvar(root, stopped, {"", RLIM_INFINITY, 120}).status, one.process.status)
+              << what << " after the stop, /MT:" << kThreads[i];
+          EXPECT_EQ(ReadTree(root.path / "out"), tree)
+              << what << " after the stop, /MT:" << kThreads[i];
+          EXPECT_EQ(testing::ReadFile(root.path / "m.sha256"), one.manifest)
+              << what << " after the stop, /MT:" << kThreads[i];
+          fs::remove_all(root.path / "out");
+        }
+      });
+}
+
+// A clean export, verified with one message file changed in each of c/ and
+// e/, one gone from d/, and an extra one in a/.
+TEST(StressTest, EveryNumberOfWritersVerifiesAsOneDoes) {
+  ForEachSeed(200, "the verifies",
+              [](const std::string& what, const testing::TempDir& root, const Store&) {
+                ASSERT_EQ(RunLogged(root, kArgs, "1").process.status, 0) << what;
+                fs::rename(root.path / "out", root.path / "clean");
+                const Tree clean = ReadTree(root.path / "clean");
+                std::vector<Result> verifies;
+                for (const std::string& t : kThreads) {
+                  fs::copy(root.path / "clean", root.path / "out", fs::copy_options::recursive);
+                  testing::WriteFile(root.path / "out/c" / MessageFileName(200), "changed");
+                  for (const auto& [name, content] : clean) {
+                    if (name.rfind("e/", 0) == 0 && name.size() == 24 && content.size() < 100) {
+                      testing::WriteFile(root.path / "out" / name, content + "!");
+                      break;
+                    }
+                  }
+                  for (const auto& entry : clean) {
+                    if (entry.first.rfind("d/", 0) == 0 && entry.first.size() == 24) {
+                      fs::remove(root.path / "out" / entry.first);
+                      break;
+                    }
+                  }
+                  testing::WriteFile(root.path / "out/a" / MessageFileName(99999), "extra");
+                  fs::remove(root.path / "m.sha256");  // a verify writes a new one
+                  verifies.push_back(RunLogged(root, {"/S:store", "/T:out", "/VERIFY"}, t));
+                  fs::remove_all(root.path / "out");
+                }
+                EXPECT_EQ(verifies[0].process.status, 1) << what;
+                for (const char* kind :
+                     {"missing: 1\n", "differ from the export: 2\n", "not have written: 1\n"})
+                  EXPECT_NE(verifies[0].process.err.find(kind), std::string::npos)
+                      << what << verifies[0].process.err;
+                for (std::size_t i = 1; i < kThreads.size(); ++i)
+                  ExpectSame(verifies[0], verifies[i], what + " verify /MT:" + kThreads[i]);
+              });
 }
 
 }  // namespace

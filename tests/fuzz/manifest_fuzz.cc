@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "output/manifest.h"
+#include "manifest/manifest.h"
 #include "platform/files.h"
 #include "platform/folders.h"
 

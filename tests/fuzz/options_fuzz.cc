@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "run/run.h"
+#include "run/options.h"
 #include "walk/walk.h"
 
 namespace {
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   plenvar::Options options;
   if (!plenvar::ParseOptions(text, &options))
     Check(!options.source.empty() && !options.target.empty() && !options.mask.empty() &&
-              options.writers >= 1 && options.writers <= 64,
+              options.threads >= 1 && options.threads <= 64,
           "ParseOptions: ran without a folder, mask or writers");
   // A command line it accepts holds nothing but options.
   if (plenvar::CheckOptions(text).empty())

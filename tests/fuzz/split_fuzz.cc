@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "extract/extract.h"
-#include "output/job.h"
+#include "job/job.h"
+#include "output/output.h"
 #include "test_util.h"
 
 namespace {

@@ -12,8 +12,8 @@ namespace {
 //   add, add!        a mail file is handed in (! : once the run is stopping)
 //   fail             a failure of the walk is handed in
 //   take, take!      a worker takes the next one: "t<seq>", or "t-"
-//   pub S N [P]      entry S publishes a batch of N messages, P of them handed over
-//   done S           one handed-over message of S is worked on
+//   pub S N [P]      entry S publishes a batch of N messages, P of them shared
+//   done S           one shared message of S is worked on
 //   count S N        S is cut, N messages in all; "cut S N": cut short by a stop
 //   fin S            S's worker is through with it
 //   base S, may S    what S knows: "b<base>"; whether it may publish: "may" or "wait"
@@ -98,7 +98,7 @@ TEST(OrderTest, CommitsInWalkOrder) {
       {"a failure of the walk keeps its place",
        "add,fail,add,take,take,count 2 0,fin 2,commit,count 0 0,fin 0,commit",
        "t0 t2 | 0. 1. 2. | "},
-      {"a handed-over message not yet worked on holds back its batch and all after it",
+      {"a shared message not yet worked on holds back its batch and all after it",
        "add,take,pub 0 2 1,pub 0 1,commit,done 0,commit", "t0 | 0:1-2 0:3-3 | "},
       {"a mail file learns its base once every one before it is counted",
        "add,add,add,take,take,take,base 1,count 0 3,base 1,base 2,count 2 1,base 2,count 1 2,base "
@@ -139,24 +139,6 @@ TEST(OrderTest, AStopTakesEffectAtTheOldestMailFileItCutShort) {
        "add,add,take,take,take!,count 0 0,fin 0,count 1 0,fin 1,commit", "t0 t1 t- 0. 1. | "},
   };
   for (const auto& c : cases) EXPECT_EQ(Drive(c.script), c.said) << c.what;
-}
-
-// Handed-over messages are worked on in any order: the lowest failure ends
-// the mail file, however late it comes, and every message before it is still
-// worked on.
-TEST(OrderTest, TheLowestFailureEndsTheMailFile) {
-  const struct {
-    std::vector<std::int64_t> failures;  // in the order they happen
-    const char* worked;                  // of messages 148 to 152
-  } cases[] = {{{}, "11111"},         {{150}, "11100"},      {{150, 149}, "11000"},
-               {{151, 150}, "11100"}, {{150, 152}, "11100"}, {{148}, "10000"}};
-  for (const auto& c : cases) {
-    Entry entry;
-    for (const std::int64_t k : c.failures) entry.EndAt(k);
-    std::string worked;
-    for (std::int64_t k = 148; k <= 152; ++k) worked += entry.ToWork(k) ? '1' : '0';
-    EXPECT_EQ(worked, c.worked) << ::testing::PrintToString(c.failures);
-  }
 }
 
 }  // namespace

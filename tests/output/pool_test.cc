@@ -5,7 +5,8 @@
 #include <csignal>
 #include <set>
 
-#include "output/job.h"
+#include "job/job.h"
+#include "output/output.h"
 #include "test_util.h"
 
 namespace plenvar {
@@ -91,7 +92,7 @@ class Recording : public Job {
       worked_.insert(k);
     }
     if (k == failing_) {
-      outcome.error = "refused";
+      outcome.Fail("refused");
     } else {
       job_->Work(unit, k, number, text, outcome, final);
     }
@@ -117,13 +118,13 @@ class Recording : public Job {
 
 // A message whose work fails ends its mail file: it is the one reported, and
 // no message after it is worked on, whether its mail file is worked on as it
-// is cut or handed over to every worker.
+// is cut or shared with every worker.
 TEST(PoolTest, AFailedMessageEndsItsMailFile) {
   const struct {
     const char* what;
-    int writers;
-    std::uint64_t large;  // the hand-over's threshold
-  } cases[] = {{"one thread", 1, 4 << 20}, {"a worker", 1, 4 << 20}, {"handed over", 1, 1}};
+    int workers;
+    std::uint64_t large;  // the size from which messages are shared
+  } cases[] = {{"one thread", 1, 4 << 20}, {"a worker", 1, 4 << 20}, {"shared", 1, 1}};
   for (const auto& c : cases) {
     WithinSeconds(60, c.what, [&] {
       TempDir dir;
@@ -138,7 +139,7 @@ TEST(PoolTest, AFailedMessageEndsItsMailFile) {
       auto queue =
           std::string(c.what) == "one thread"
               ? MakeSequential(std::move(job), report, store.Cut(), control)
-              : MakeWorkers(std::move(job), c.writers, report, store.Cut(), control, limits);
+              : MakeWorkers(std::move(job), c.workers, report, store.Cut(), control, limits);
       ScriptedStore::Script five;
       for (int k = 1; k <= 5; ++k)
         five.messages.emplace_back("m" + std::to_string(k) + "\r\n", false);
@@ -155,8 +156,8 @@ TEST(PoolTest, AFailedMessageEndsItsMailFile) {
 
 // A cutter that tells, for each message, whether its work was done before
 // the cutter went on: so while it is cut, in the cutting thread; not when it
-// is handed over, which happens a batch at a time.
-TEST(PoolTest, AMailFileOfFourMiBIsHandedOver) {
+// is shared, which happens a batch at a time.
+TEST(PoolTest, AMailFileOfFourMiBIsSharedAmongTheWorkers) {
   for (const std::uint64_t size : {(std::uint64_t{4} << 20) - 1, std::uint64_t{4} << 20}) {
     WithinSeconds(60, std::to_string(size) + " bytes", [&] {
       TempDir dir;

@@ -46,6 +46,40 @@ TEST(FilesTest, CreateOrReplaceOwnReplacesOnlyItsOwnKind) {
   }
 }
 
+// An output file is gone after its scope unless it was committed: renamed
+// into place, closed, or kept; calls after the first close do nothing.
+TEST(FilesTest, OutputFileNotCommittedIsGoneAfterItsScope) {
+  using End = void (*)(OutputFile&, const std::string& to);
+  const struct {
+    End end;
+    const char* left;  // the name the file has after its scope, if any
+  } cases[] = {
+      {[](OutputFile&, const std::string&) {}, nullptr},
+      {[](OutputFile&, const std::string&) { throw Error("f", "thrown"); }, nullptr},
+      {[](OutputFile& f, const std::string&) { Keep(f); }, "f"},
+      {[](OutputFile& f, const std::string& to) { Close(f), RenameAndClose(f, to); }, "f"},
+      {[](OutputFile& f, const std::string& to) { RenameAndClose(f, to), RemoveAndClose(f); }, "g"},
+      {[](OutputFile& f, const std::string&) { RemoveAndClose(f); }, nullptr},
+      {[](OutputFile& f, const std::string&) { OutputFile moved(std::move(f)); }, nullptr},
+      {[](OutputFile& f, const std::string&) { Keep(OutputFile() = std::move(f)); }, "f"},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    try {
+      OutputFile file;
+      ASSERT_EQ(CreateOrReplaceOwn(dir.Sub("f"), nullptr, &file), OwnFile::kOpened);
+      Append(file, "data");
+      c.end(file, dir.Sub("g"));
+    } catch (const Error&) {
+    }
+    testing::Tree left;
+    if (c.left != nullptr) left[c.left] = "data";
+    EXPECT_EQ(testing::ReadTree(dir.path), left) << &c - cases;
+    std::filesystem::remove_all(dir.path / "f");
+    std::filesystem::remove_all(dir.path / "g");
+  }
+}
+
 // Files land where their paths say, in whatever order their folders come
 // (folders asked for in a row are held open); a folder listed afresh, or
 // made anew after one was removed, is the one written into.

@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
+#include "run/export.h"
 
-#include "run/run.h"
+#include <gtest/gtest.h>
 
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
-#include "output/target_folders.h"
+#include "target/target_folders.h"
 #include "test_util.h"
 
 namespace plenvar {

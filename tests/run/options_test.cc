@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
+#include "run/options.h"
 
-#include "run/run.h"
+#include <gtest/gtest.h>
 
 namespace plenvar {
 namespace {
@@ -51,6 +51,25 @@ TEST(GetParameterTest, ValuesAsTheUserMeantThem) {
   for (const Case& c : cases) {
     EXPECT_EQ(GetParameter(c.commandLine, c.key), c.expected) << c.commandLine << " key " << c.key;
   }
+}
+
+TEST(WriterThreadsTest, OneToSixtyFourOrOnePerCoreUpToEight) {
+  const struct {
+    const char* commandLine;
+    int threads;
+  } cases[] = {{"/MT:1", 1},   {"/mt:64", 64}, {"/S:a /MT: 8 /SILENT", 8},
+               {"/MT:08", 8},  {"/MT:65", 0},  {"/MT:0", 0},
+               {"/MT:1.5", 0}, {"/MT:100", 0}, {"/MT:\"3\"", 3}};
+  const auto writers = [](const char* commandLine) {
+    Options options;
+    ParseOptions(commandLine, &options);
+    return options.threads;
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(writers(c.commandLine), c.threads) << c.commandLine;
+  }
+  const int cores = writers("/S:a /T:b");
+  EXPECT_TRUE(cores >= 1 && cores <= 8) << cores;
 }
 
 }  // namespace

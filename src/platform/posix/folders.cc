@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 
 #include "base/text.h"
@@ -44,21 +45,24 @@ std::size_t RootLength(std::string_view path) {
 const bool kWindowsNames = false;
 const std::size_t kLongestPath = PATH_MAX;
 
-Folder OpenFolder(const std::string& path) {
+namespace {
+
+// Lists the folder into *folder; 0, or an errno.
+int List(const std::string& path, Folder* listed) {
+  Folder& folder = *listed;
   ForgetHeldFolder();
   std::unique_ptr<DIR, CloseDir> dir(::opendir(NativePath(path).c_str()));
-  if (!dir) throw SystemError(path, errno);
+  if (!dir) return errno;
   const int fd = ::dirfd(dir.get());
-  Folder folder;
   struct stat st;
-  if (::fstat(fd, &st) != 0) throw SystemError(path, errno);
+  if (::fstat(fd, &st) != 0) return errno;
   folder.id = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   const std::string prefix = !path.empty() && path.back() == '\\' ? path : path + "\\";
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(dir.get());
     if (entry == nullptr) {
-      if (errno != 0) throw SystemError(path, errno);
+      if (errno != 0) return errno;
       break;
     }
     const std::string name = entry->d_name;
@@ -69,6 +73,22 @@ Folder OpenFolder(const std::string& path) {
   }
   SortListing(&folder.folders);
   SortListing(&folder.files);
+  return 0;
+}
+
+}  // namespace
+
+bool OpenFolder(const std::string& path, Folder* folder, std::string* why) {
+  *folder = Folder();
+  const int error = List(path, folder);
+  if (error != 0) *why = std::strerror(error);
+  return error == 0;
+}
+
+Folder OpenFolder(const std::string& path) {
+  Folder folder;
+  std::string why;
+  if (!OpenFolder(path, &folder, &why)) throw Error(path, why);
   return folder;
 }
 
@@ -111,8 +131,15 @@ FolderLock::~FolderLock() {
   if (handle >= 0) ::close(static_cast<int>(handle));
 }
 
+bool MakeFolder(const std::string& path, std::string* why) {
+  if (::mkdir(NativePath(path).c_str(), 0777) == 0) return true;
+  *why = std::strerror(errno);
+  return false;
+}
+
 void MakeFolder(const std::string& path) {
-  if (::mkdir(NativePath(path).c_str(), 0777) != 0) throw SystemError(path, errno);
+  std::string why;
+  if (!MakeFolder(path, &why)) throw Error(path, why);
 }
 
 bool RemoveFolder(const std::string& path) { return ::rmdir(NativePath(path).c_str()) == 0; }
@@ -147,9 +174,12 @@ bool FolderIdOf(const std::string& path, FolderId* id) {
 // way against several seconds file by file (bench/README.md). It writes out
 // the renames and new folders too, and reports a write-back error that
 // happened to any of them (Linux 5.8 and later).
-void FlushFileSystem(const std::string& folder) {
+bool FlushFileSystem(const std::string& folder, std::string* why) {
   const int fd = ::open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw SystemError(folder, errno);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return false;
+  }
 #ifdef __linux__
   const int error = ::syncfs(fd) == 0 ? 0 : errno;
 #else
@@ -157,15 +187,30 @@ void FlushFileSystem(const std::string& folder) {
   const int error = ::fsync(fd) == 0 ? 0 : errno;
 #endif
   ::close(fd);
-  if (error != 0) throw SystemError(folder, error);
+  if (error != 0) *why = std::strerror(error);
+  return error == 0;
+}
+
+bool FlushFolder(const std::string& folder, std::string* why) {
+  const int fd = ::open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  const int error = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  if (error != 0) *why = std::strerror(error);
+  return error == 0;
+}
+
+void FlushFileSystem(const std::string& folder) {
+  std::string why;
+  if (!FlushFileSystem(folder, &why)) throw Error(folder, why);
 }
 
 void FlushFolder(const std::string& folder) {
-  const int fd = ::open(NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw SystemError(folder, errno);
-  const int error = ::fsync(fd) == 0 ? 0 : errno;
-  ::close(fd);
-  if (error != 0) throw SystemError(folder, error);
+  std::string why;
+  if (!FlushFolder(folder, &why)) throw Error(folder, why);
 }
 
 }  // namespace plenvar::platform

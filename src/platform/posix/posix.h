@@ -2,6 +2,10 @@
 #ifndef PLENVAR_PLATFORM_POSIX_POSIX_H_
 #define PLENVAR_PLATFORM_POSIX_POSIX_H_
 
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstddef>
 #include <string>
 
 #include "base/error.h"
@@ -28,6 +32,25 @@ Place HeldPlaceOf(const std::string& path, std::string* native);
 // Lets go of the held folder, so that files in a folder listed afresh are
 // looked up in the folder that was listed.
 void ForgetHeldFolder();
+
+// Makes `call` (a system call: below 0 is a failure, with errno) on the file
+// at `path`, in its held folder (`open`: holding its folder if it is asked
+// for again) or by the whole path. A call in a held folder that found no
+// such file is made again by the whole path: the folder may have been
+// removed since it was opened, and another made at its path.
+template <typename Call>
+int AtPath(const std::string& path, bool open, Call call) {
+  std::string native;
+  const Place place = open ? PlaceOf(path, &native) : HeldPlaceOf(path, &native);
+  const int result = call(place);
+  if (result >= 0 || place.folder == AT_FDCWD || errno != ENOENT) return result;
+  ForgetHeldFolder();
+  native = NativePath(path);
+  return call(Place{AT_FDCWD, native.c_str()});
+}
+
+// Writes all of data to `fd`, going on after short writes; 0 or an errno.
+int WriteAll(int fd, const char* data, std::size_t size);
 
 }  // namespace plenvar::platform
 

@@ -12,18 +12,20 @@ namespace {
 
 // Volume serial number and file index: the same folder through any junction
 // or link gives the same pair.
-FolderId IdOf(const std::string& path) {
+// 0, or an error code.
+DWORD IdOf(const std::string& path, FolderId* id) {
   HANDLE handle = CreateFileW(SystemPath(path).c_str(), 0,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) throw SystemError(path, GetLastError());
+  if (handle == INVALID_HANDLE_VALUE) return GetLastError();
   BY_HANDLE_FILE_INFORMATION info;
   const BOOL ok = GetFileInformationByHandle(handle, &info);
   const DWORD error = GetLastError();
   CloseHandle(handle);
-  if (!ok) throw SystemError(path, error);
-  return {info.dwVolumeSerialNumber,
-          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  if (!ok) return error;
+  *id = {info.dwVolumeSerialNumber,
+         (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return 0;
 }
 
 }  // namespace
@@ -34,35 +36,27 @@ const bool kWindowsNames = true;
 const std::size_t kLongestPath = 32767 * 3;
 
 bool EntryIdOf(const std::string& path, FolderId* id) {
-  if (GetFileAttributesW(SystemPath(path).c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-  try {
-    *id = IdOf(path);
-  } catch (const Error&) {
-    return false;
-  }
-  return true;
+  return GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES &&
+         IdOf(path, id) == 0;
 }
 
 bool FolderIdOf(const std::string& path, FolderId* id) {
   const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-    return false;
-  try {
-    *id = IdOf(path);
-  } catch (const Error&) {
-    return false;
-  }
-  return true;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         IdOf(path, id) == 0;
 }
 
-Folder OpenFolder(const std::string& path) {
+namespace {
+
+// Lists the folder into *folder; 0, or an error code.
+DWORD List(const std::string& path, Folder* listed) {
+  Folder& folder = *listed;
   const std::string prefix = !path.empty() && path.back() == '\\' ? path : path + "\\";
   std::wstring pattern = SystemPath(path);
   const DWORD attributes = GetFileAttributesW(pattern.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) throw SystemError(path, GetLastError());
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw SystemError(path, ERROR_DIRECTORY);
-  Folder folder;
-  folder.id = IdOf(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
+  if (const DWORD error = IdOf(path, &folder.id)) return error;
   pattern += pattern.back() == L'\\' ? L"*" : L"\\*";
   // The basic information only (no 8.3 names), fetched in larger batches.
   WIN32_FIND_DATAW data;
@@ -70,8 +64,7 @@ Folder OpenFolder(const std::string& path) {
                                  nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (find == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return folder;
-    throw SystemError(path, error);
+    return error == ERROR_FILE_NOT_FOUND ? 0 : error;
   }
   DWORD error = 0;
   for (;;) {
@@ -89,9 +82,25 @@ Folder OpenFolder(const std::string& path) {
     }
   }
   FindClose(find);
-  if (error != ERROR_NO_MORE_FILES) throw SystemError(path, error);
+  if (error != ERROR_NO_MORE_FILES) return error;
   SortListing(&folder.folders);
   SortListing(&folder.files);
+  return 0;
+}
+
+}  // namespace
+
+bool OpenFolder(const std::string& path, Folder* folder, std::string* why) {
+  *folder = Folder();
+  const DWORD error = List(path, folder);
+  if (error != 0) *why = SystemError(path, error).reason;
+  return error == 0;
+}
+
+Folder OpenFolder(const std::string& path) {
+  Folder folder;
+  std::string why;
+  if (!OpenFolder(path, &folder, &why)) throw Error(path, why);
   return folder;
 }
 
@@ -137,8 +146,15 @@ FolderLock::~FolderLock() {
   if (handle != -1) CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
+bool MakeFolder(const std::string& path, std::string* why) {
+  if (CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return true;
+  *why = SystemError(path, GetLastError()).reason;
+  return false;
+}
+
 void MakeFolder(const std::string& path) {
-  if (!CreateDirectoryW(SystemPath(path).c_str(), nullptr)) throw SystemError(path, GetLastError());
+  std::string why;
+  if (!MakeFolder(path, &why)) throw Error(path, why);
 }
 
 bool RemoveFolder(const std::string& path) {
@@ -170,9 +186,11 @@ bool IsLink(const std::string& path) {
 // The file is gone when its handle closes, however the process ends, and a
 // file of that name that is not ours is left alone.
 // Committing the volume's journal makes every rename on it durable.
-void FlushFolder(const std::string& folder) { FlushFileSystem(folder); }
+bool FlushFolder(const std::string& folder, std::string* why) {
+  return FlushFileSystem(folder, why);
+}
 
-void FlushFileSystem(const std::string& folder) {
+bool FlushFileSystem(const std::string& folder, std::string* why) {
   const std::string base =
       folder + (!folder.empty() && folder.back() == '\\' ? "" : "\\") + "plenvar-flush";
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -180,13 +198,26 @@ void FlushFileSystem(const std::string& folder) {
     const std::string path = base + (attempt == 0 ? "" : "-" + std::to_string(attempt)) + ".tmp";
     handle = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (handle == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || attempt == 9))
-      throw SystemError(folder, GetLastError());
+    if (handle == INVALID_HANDLE_VALUE && (GetLastError() != ERROR_FILE_EXISTS || attempt == 9)) {
+      *why = SystemError(folder, GetLastError()).reason;
+      return false;
+    }
   }
   const bool flushed = Disk().flush(handle);
   const DWORD error = GetLastError();
   CloseHandle(handle);
-  if (!flushed) throw SystemError(folder, error);
+  if (!flushed) *why = SystemError(folder, error).reason;
+  return flushed;
+}
+
+void FlushFolder(const std::string& folder) {
+  std::string why;
+  if (!FlushFolder(folder, &why)) throw Error(folder, why);
+}
+
+void FlushFileSystem(const std::string& folder) {
+  std::string why;
+  if (!FlushFileSystem(folder, &why)) throw Error(folder, why);
 }
 
 }  // namespace plenvar::platform

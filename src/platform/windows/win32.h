@@ -5,6 +5,7 @@
 #ifndef PLENVAR_PLATFORM_WINDOWS_WIN32_H_
 #define PLENVAR_PLATFORM_WINDOWS_WIN32_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ std::wstring ExtendedPath(std::wstring_view path, std::wstring_view current);
 std::wstring SystemPath(const std::string& path);
 // How long the root of a path is ("C:\", "\\server\share\", "\\?\C:\"), see RootLength.
 std::size_t RootOfPath(std::string_view path);
+
+// A FILETIME's 100 ns units from 1601 to 1970.
+constexpr std::int64_t kEpochTicks = 116444736000000000;
 
 // "path: reason", with the system's message text for the error code.
 Error SystemError(const std::string& path, unsigned long error);
