@@ -168,7 +168,7 @@ void RunSplit(benchmark::State& state, const Corpus& corpus) {
     for (const std::string& file : corpus.files) output->MailFile(file, out.string());
     state.PauseTiming();
     output.reset();
-    if (report.messages != corpus.messages) state.SkipWithError("wrong message count");
+    if (report.done.messages != corpus.messages) state.SkipWithError("wrong message count");
     fs::remove_all(out);
     state.ResumeTiming();
   }

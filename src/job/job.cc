@@ -36,7 +36,7 @@ void FindTime(const Job& job, const Unit& unit, std::string_view text, MessageOu
 
 void CountTime(const Job& job, std::int64_t number, const MessageOutcome& outcome, Tally& tally) {
   if (job.dates && number != kNoNumber && outcome.state != MessageState::kNotWorked)
-    tally.Report().CountTime(outcome.time.source);
+    tally.Report().dates.Count(outcome.time.source);
 }
 
 void WorkSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,

@@ -9,7 +9,7 @@ void Tally::CountMessage(std::int64_t number, std::size_t size) {
 
 void Tally::Kept(std::int64_t number, std::size_t size) {
   CountMessage(number, size);
-  ++report_.inPlace;
+  ++report_.done.inPlace;
 }
 
 void Tally::NotWritten(const std::string& path, std::string reason, const std::string& mailFile) {

@@ -62,8 +62,8 @@ void Manifest::Close(ExportReport& report) {
   // Not renamed into place: no manifest is left.
   platform::RemoveAndClose(file_);
   if (error_.empty()) {
-    report.manifest = path_;
-    report.manifestDigest = digest_.Hex();
+    report.manifest.path = path_;
+    report.manifest.digest = digest_.Hex();
   } else {
     report.Fail({kManifestFailed, path_, error_});
   }

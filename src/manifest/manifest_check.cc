@@ -42,8 +42,8 @@ void ReportBatch(const std::vector<ListedFile>& batch, ExportReport& report, Run
       report.Fail(
           {kMessageDiffers, file.path, "its SHA-256 is " + file.found + ", not the manifest's"});
     }
-    ++report.messages;
-    report.bytes += static_cast<std::int64_t>(file.size);
+    ++report.done.messages;
+    report.done.bytes += static_cast<std::int64_t>(file.size);
     ++control.messages;
     control.bytes += static_cast<std::int64_t>(file.size);
   }
@@ -75,9 +75,9 @@ void CheckManifest(const std::string& manifest, const std::string& target, int t
   check();  // what was read of the manifest is checked, all of it or not
   if (!read) throw Error(manifest, unread);  // and no extra file is looked for
   if (control.Stopped()) return;             // what it did not reach is not extra
-  report.manifest = manifest;
-  report.manifestDigest = own.Hex();
-  report.manifestRead = true;
+  report.manifest.path = manifest;
+  report.manifest.digest = own.Hex();
+  report.manifest.read = true;
   listed.ReportExtras(report, &control);
 }
 

@@ -98,9 +98,9 @@ void ExportReport::Removed(const std::string& path, const std::string& what) {
 
 void ExportReport::MailFileDone(const std::string& source, const std::string& targetFolder,
                                 std::int64_t first, std::int64_t count, std::int64_t size) {
-  ++mailFiles;
-  messages += count;
-  bytes += size;
+  ++done.mailFiles;
+  done.messages += count;
+  done.bytes += size;
   if (log == nullptr) return;
   const std::string from = count > 0 ? std::to_string(first) : "";
   const std::string to = count > 0 ? std::to_string(first + count - 1) : "";
@@ -113,11 +113,12 @@ void EndRunLog(ExportReport& report) {
   RunLog& log = *report.log;
   if (report.interrupted != 0)
     LogLine(log, {"interrupted", platform::SignalName(report.interrupted)});
-  if (!report.manifest.empty())
-    LogLine(log, {"manifest", platform::DisplayPath(report.manifest), report.manifestDigest});
-  if (report.dates)
-    LogLine(log, {"dates", std::to_string(report.timeSources[0]),
-                  std::to_string(report.timeSources[1]), std::to_string(report.timeSources[2])});
+  if (!report.manifest.path.empty())
+    LogLine(log, {"manifest", platform::DisplayPath(report.manifest.path), report.manifest.digest});
+  if (report.dates.on)
+    LogLine(log,
+            {"dates", std::to_string(report.dates.sources[0]),
+             std::to_string(report.dates.sources[1]), std::to_string(report.dates.sources[2])});
   // Asked before the totals, so that they count it: a log moved away keeps
   // every line in the moved file; one removed, or replaced by a file renamed
   // over it (a message file the run writes), has lost them.
@@ -127,9 +128,10 @@ void EndRunLog(ExportReport& report) {
                  removed ? "removed or replaced during the run (its lines are lost)"
                          : "moved away during the run (its lines are in the moved file)"});
   }
-  std::string line = "total\t" + std::to_string(report.folders) + "\t" +
-                     std::to_string(report.mailFiles) + "\t" + std::to_string(report.messages) +
-                     "\t" + std::to_string(report.bytes);
+  std::string line = "total\t" + std::to_string(report.done.folders) + "\t" +
+                     std::to_string(report.done.mailFiles) + "\t" +
+                     std::to_string(report.done.messages) + "\t" +
+                     std::to_string(report.done.bytes);
   // Scripts read the fields by place: the manifest's failure, newer, is
   // its `fail` line alone.
   for (int kind = 0; kind < kManifestFailed; ++kind)
@@ -138,7 +140,7 @@ void EndRunLog(ExportReport& report) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "\t%.3f\t", elapsed.count());
   // Last, so that every field before it keeps its place.
-  log.pending += line + seconds + std::to_string(report.inPlace) + "\t" +
+  log.pending += line + seconds + std::to_string(report.done.inPlace) + "\t" +
                  std::to_string(report.counts[kInsideTarget]) + "\t" +
                  std::to_string(report.counts[kMessageTimeDiffers]) + "\n";
   FlushRunLog(log);

@@ -74,32 +74,44 @@ Failure NotWritten(const std::string& messageFile, std::string reason, const std
 
 struct RunLog;
 
+// What a run did: folders walked, mail files cut, and the messages written
+// (or, for a dry run, found) with their bytes; of the messages, those whose
+// message file a rerun found already in place, with exactly its text, and
+// left as it was.
+struct RunTotals {
+  std::int64_t folders = 0;
+  std::int64_t mailFiles = 0;
+  std::int64_t messages = 0;
+  std::int64_t bytes = 0;
+  std::int64_t inPlace = 0;
+};
+
+// A run with "/DATES": how many of the messages took their time from each
+// source, in TimeSource order (Received:, Date:, the mail file).
+struct DateCounts {
+  bool on = false;
+  std::int64_t sources[3] = {};
+  void Count(TimeSource source) { ++sources[static_cast<int>(source)]; }
+};
+
+// The manifest renamed into place, and its own SHA-256; empty when none.
+struct ManifestNote {
+  std::string path, digest;
+  bool read = false;  // the one a check was made from, not one written
+};
+
 struct ExportReport {
   static constexpr std::size_t kListed = 10;
   RunKind run = RunKind::kExport;
   std::int64_t counts[kFailureKinds] = {};
   std::int64_t total = 0;
   std::vector<Failure> failures;  // the first kListed
-  // What the run did: folders walked, mail files cut, and the messages
-  // written (or, for a dry run, found) with their bytes.
-  std::int64_t folders = 0;
-  std::int64_t mailFiles = 0;
-  std::int64_t messages = 0;
-  std::int64_t bytes = 0;
-  // Of the messages, those whose message file a rerun found already in place,
-  // with exactly its text, and left as it was.
-  std::int64_t inPlace = 0;
-  // A run with "/DATES": how many of the messages took their time from each
-  // source, in TimeSource order (Received:, Date:, the mail file).
-  bool dates = false;
-  std::int64_t timeSources[3] = {};
-  void CountTime(TimeSource source) { ++timeSources[static_cast<int>(source)]; }
+  RunTotals done;                 // what the run did
+  DateCounts dates;               // a run with "/DATES": where the times came from
   // The signal that stopped the run before the walk was done; 0 when none did.
   int interrupted = 0;
   RunLog* log = nullptr;  // every failure and mail file goes there too
-  // The manifest renamed into place, and its own SHA-256; empty when none.
-  std::string manifest, manifestDigest;
-  bool manifestRead = false;  // the one a check was made from, not one written
+  ManifestNote manifest;  // the manifest renamed into place, or the one a check read
 
   void Fail(Failure failure);
   // A file of the program's own that the run removed from the target, and why.

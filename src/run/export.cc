@@ -53,7 +53,7 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
   ExportReport report;
   report.run = options.kind;
   report.log = options.log;
-  report.dates = options.dates;
+  report.dates.on = options.dates;
   const std::string changed =
       std::string("changed while it was read (what was read was ") + TextOf(options.kind).did + ")";
   // Each thread that cuts has a cutter of its own; all count into the
@@ -83,7 +83,7 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
     queue = MakeWorkers(std::move(job), options.threads, report, cut, control);
   }
   HandingOver handingOver(*queue);
-  report.folders = WalkStore(selection, handingOver, &control);
+  report.done.folders = WalkStore(selection, handingOver, &control);
   queue->Finish();
   report.interrupted = control.stop.load();
   EndRunLog(report);

@@ -52,19 +52,20 @@ Notice CompletionNotice(const ExportReport& report) {
   // an export that found message files in place, what it wrote and kept.
   std::string totals;
   if (report.run != RunKind::kExport) {
-    totals = "\r\nMail files: " + std::to_string(report.mailFiles) +
-             "\r\nMessages: " + std::to_string(report.messages) +
-             "\r\nBytes: " + std::to_string(report.bytes);
+    totals = "\r\nMail files: " + std::to_string(report.done.mailFiles) +
+             "\r\nMessages: " + std::to_string(report.done.messages) +
+             "\r\nBytes: " + std::to_string(report.done.bytes);
     // To be matched against the export's log line for it.
-    if (report.manifestRead) totals += "\r\nManifest SHA-256: " + report.manifestDigest;
-  } else if (report.inPlace > 0) {
-    totals = "\r\nMessage files written: " + std::to_string(report.messages - report.inPlace) +
-             "\r\nMessage files already in place: " + std::to_string(report.inPlace);
+    if (report.manifest.read) totals += "\r\nManifest SHA-256: " + report.manifest.digest;
+  } else if (report.done.inPlace > 0) {
+    totals =
+        "\r\nMessage files written: " + std::to_string(report.done.messages - report.done.inPlace) +
+        "\r\nMessage files already in place: " + std::to_string(report.done.inPlace);
   }
-  if (report.dates) {
-    totals += "\r\nTimes from Received: " + std::to_string(report.timeSources[0]) +
-              ", from Date: " + std::to_string(report.timeSources[1]) +
-              ", from the mail file: " + std::to_string(report.timeSources[2]);
+  if (report.dates.on) {
+    totals += "\r\nTimes from Received: " + std::to_string(report.dates.sources[0]) +
+              ", from Date: " + std::to_string(report.dates.sources[1]) +
+              ", from the mail file: " + std::to_string(report.dates.sources[2]);
   }
   if (report.total == 0) return {done + totals, "Done", kIconInformation};
   std::string text = done + " with errors";

@@ -72,7 +72,7 @@ std::vector<std::string> Split(const std::string& mail, const std::filesystem::p
   Check(!changed, "a file that changed");
   std::vector<std::string> messages = plenvar::testing::ReadMessages(out);
   const std::vector<std::string> names = plenvar::testing::ListNames(out);
-  Check(names.size() == static_cast<std::size_t>(report.messages), "a stray file");
+  Check(names.size() == static_cast<std::size_t>(report.done.messages), "a stray file");
   for (std::size_t i = 0; i < names.size(); ++i) {
     Check(names[i] == plenvar::MessageFileName(static_cast<std::int64_t>(i) + 1), "a name");
   }

@@ -39,7 +39,7 @@ TEST(WriteJobTest, WriteFailingHalfWayLeavesNoFile) {
     store.Add("in.msg", script);
     output->MailFile("in.msg", dir.Sub("out"));
     output->Finish();
-    _exit(report.counts[kMessageNotWritten] == 1 && report.messages == 1 ? 0 : 1);
+    _exit(report.counts[kMessageNotWritten] == 1 && report.done.messages == 1 ? 0 : 1);
   }
   int status = 0;
   waitpid(child, &status, 0);
@@ -108,8 +108,8 @@ TEST(WriteJobTest, EveryStateItsWorkLeavesIsCommitted) {
     if (r.state == MessageState::kFailed) outcome.Fail("refused");
     CommitSafely(*job, unit, 2, r.number, outcome, tally);
     tally.EndMailFile(unit.source, unit.folder, std::nullopt);
-    EXPECT_EQ(report.messages, r.messages) << row;
-    EXPECT_EQ(report.inPlace, r.inPlace) << row;
+    EXPECT_EQ(report.done.messages, r.messages) << row;
+    EXPECT_EQ(report.done.inPlace, r.inPlace) << row;
     ASSERT_EQ(report.failures.size(), r.failure ? 1u : 0u) << row;
     if (r.failure) {
       EXPECT_EQ(report.failures[0].path, MessageFilePath(unit.folder, r.number)) << row;

@@ -51,8 +51,8 @@ TEST(OutputTest, EveryOutputNumbersAndReportsAlike) {
     const std::string third = blocked + "\\" + MessageFileName(3);
     const std::vector<std::string> want = {dry ? "two.msg" : third, "fifo.msg", "three.msg"};
     EXPECT_EQ(failed, want) << which;
-    EXPECT_EQ(report.mailFiles, 3) << which;
-    EXPECT_EQ(report.messages, dry ? 5 : 3) << which;
+    EXPECT_EQ(report.done.mailFiles, 3) << which;
+    EXPECT_EQ(report.done.messages, dry ? 5 : 3) << which;
     Tree expected = {{"blocked", "a file where a folder belongs"}};
     if (!dry) {
       expected.insert({{"a/", ""},

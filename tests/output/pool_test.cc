@@ -67,7 +67,7 @@ TEST(PoolTest, AStopTakesEffectAtTheOldestMailFileItCutShort) {
                                         {"a/000000000000000001.MAI", "m0-1\r\n"},
                                         {"a/000000000000000002.MAI", "m0-2\r\n"},
                                         {"b/", ""}}));
-    EXPECT_EQ(report.mailFiles, 2);
+    EXPECT_EQ(report.done.mailFiles, 2);
     ASSERT_EQ(report.failures.size(), 1u);
     EXPECT_EQ(report.failures[0].path, "m1");
     EXPECT_EQ(report.failures[0].reason, "interrupted before its end");
@@ -177,7 +177,7 @@ TEST(PoolTest, AMailFileOfFourMiBIsSharedAmongTheWorkers) {
       queue->MailFile("big.msg", dir.Sub("out"));
       queue->Finish();
       EXPECT_EQ(workedAsCut, size < (std::uint64_t{4} << 20)) << size;
-      EXPECT_EQ(report.messages, 2) << size;
+      EXPECT_EQ(report.done.messages, 2) << size;
     });
   }
 }
@@ -209,7 +209,7 @@ TEST(PoolTest, MailFilesBehindTheHeadPublishUpToTheCap) {
     queue->MailFile("head", "out");
     queue->MailFile("behind", "out");
     queue->Finish();
-    EXPECT_EQ(report.messages, 8192);
+    EXPECT_EQ(report.done.messages, 8192);
   });
 }
 

@@ -29,11 +29,16 @@ constexpr int kWidth = 560, kMargin = 12, kLine = 20, kButtonWidth = 88, kButton
 constexpr int kHeight = kMargin + 4 * kLine + 12 + kButtonHeight + kMargin;
 enum Control { kFrom = 100, kTo, kBar, kFigures };
 
-struct Window {
-  std::mutex mutex;  // guards the figures and `stop`; never held while drawing
+// What the run last asked the window to show.
+struct Figures {
   std::wstring line = L"Counting the mail files\u2026";
   int steps = 0;
   bool changed = true;
+};
+
+struct Window {
+  std::mutex mutex;  // guards the figures and `stop`; never held while drawing
+  Figures figures;
   std::wstring from, to;
   std::atomic<int>* stop = nullptr;  // null from CloseProgress on: the run's is gone
   std::atomic<bool> closing{false};
@@ -68,10 +73,10 @@ void Refresh(HWND hwnd) {
   int steps = 0;
   {
     const std::lock_guard<std::mutex> lock(shown->mutex);
-    if (!shown->changed) return;
-    shown->changed = false;
-    line = shown->line;
-    steps = shown->steps;
+    if (!shown->figures.changed) return;
+    shown->figures.changed = false;
+    line = shown->figures.line;
+    steps = shown->figures.steps;
   }
   SetDlgItemTextW(hwnd, kFigures, line.c_str());
   SendDlgItemMessageW(hwnd, kBar, PBM_SETPOS, static_cast<WPARAM>(steps), 0);
@@ -199,9 +204,9 @@ void ShowProgress(std::string_view line, double done) {
   if (window == nullptr || window->closing) return;
   std::wstring text = Wide(line);
   const std::lock_guard<std::mutex> lock(window->mutex);
-  window->line.swap(text);
-  window->steps = static_cast<int>(done * kBarSteps);
-  window->changed = true;
+  window->figures.line.swap(text);
+  window->figures.steps = static_cast<int>(done * kBarSteps);
+  window->figures.changed = true;
 }
 
 void CloseProgress() {
