@@ -16,7 +16,7 @@ namespace {
 //   done S           one shared message of S is worked on
 //   count S N        S is cut, N messages in all; "cut S N": cut short by a stop
 //   fin S            S's worker is through with it
-//   base S, may S    what S knows: "b<base>" ("b-1": not yet); whether it may publish: "may" or "wait"
+//   base S, may S    what S knows: "b<base>"; whether it may publish: "may" or "wait"
 //   commit           everything ready: per batch "<seq>:<first>-<last>", per mail
 //                    file that ends "<seq>.", each after "x" when it is only undone
 std::string Drive(const std::string& script) {
