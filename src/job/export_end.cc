@@ -19,11 +19,8 @@ void ReportStale(const TargetFolders& folders, ExportReport& report) {
 void ReportNotLeft(const TargetFolders& folders, const ListedNumbers& left, ExportReport& report) {
   for (const std::string& folder : folders.Searched()) {
     platform::Folder listing;
-    try {
-      listing = platform::OpenFolder(folder);
-    } catch (const Error&) {
-      continue;  // its writes said why
-    }
+    std::string why;
+    if (!platform::OpenFolder(folder, &listing, &why)) continue;  // its writes said why
     std::int64_t number = 0;
     for (const platform::Entry& file : listing.files) {
       if (KindOfName(file.name, &number) == NameKind::kMessageFile && !left.Holds(folder, number))

@@ -65,7 +65,7 @@ void CommitSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t numbe
     tally.NotWritten(MessageFilePath(unit.folder, number), std::move(reason), unit.source);
 }
 
-std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifest* manifest,
+std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& firstMade, Manifest* manifest,
                              const std::string& target, bool dates) {
   std::unique_ptr<Job> job;
   switch (kind) {
@@ -77,7 +77,7 @@ std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget, Manifes
       job = MakeVerifyJob(manifest);
       break;
     case RunKind::kExport:
-      job = MakeWriteJob(newTarget, manifest, target);
+      job = MakeWriteJob(firstMade, manifest, target);
       break;
   }
   job->dates = dates;

@@ -54,7 +54,7 @@ class Job {
   virtual void Finish(Tally& tally, bool stopped) = 0;
 };
 
-std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest,
+std::unique_ptr<Job> MakeWriteJob(const std::string& firstMade, Manifest* manifest,
                                   const std::string& target);
 std::unique_ptr<Job> MakeListJob();
 std::unique_ptr<Job> MakeVerifyJob(Manifest* manifest);
@@ -81,14 +81,14 @@ void WorkSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,
 void CommitSafely(Job& job, const Unit& unit, std::int64_t k, std::int64_t number,
                   MessageOutcome& outcome, Tally& tally);
 
-// The job of a run of `kind`. `newTarget` is the first level of the target
+// The job of a run of `kind`. `firstMade` is the first level of the target
 // made for this run, if any (see TargetFolders): no folder below it holds an
 // earlier run's message files, so none is looked for there. `manifest`, if
 // any, gets every message file an export leaves, or a verify finds matching.
 // `target`: the target root, below which no level of a folder an export
 // writes into may be a link. `dates` ("/DATES"): each message file gets, or
 // is checked for, its message's time.
-std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& newTarget = "",
+std::unique_ptr<Job> MakeJob(RunKind kind, const std::string& firstMade = "",
                              Manifest* manifest = nullptr, const std::string& target = "",
                              bool dates = false);
 

@@ -38,15 +38,19 @@ std::string TimeDifference(const platform::InputFile& file, const MessageTime& t
 }
 
 // Compares the message file at `path` with `text` and, with "/DATES", the
-// message's time, into the outcome: kDone when they match, else kFailed. A
-// file that cannot be opened or read throws Error, the errorKind saying which.
+// message's time, into the outcome: kDone when they match, else kFailed and
+// the errorKind. A file that cannot be read throws Error (kMessageDiffers).
 void Compare(const std::string& path, std::string_view text, bool dates, MessageOutcome& outcome) {
-  outcome.errorKind = kMessageMissing;
-  platform::InputFile file;                      // closed however the comparison ends
-  platform::OpenForReading(path, &file, false);  // a link is no message file
-  platform::DropCachedPages(file);               // what the disk holds, not what memory still does
+  platform::InputFile file;  // closed however the comparison ends
+  std::string why;
+  if (!platform::OpenToRead(path, &file, false, &why)) {  // a link is no message file
+    outcome.errorKind = kMessageMissing;
+    outcome.Fail(std::move(why));
+    return;
+  }
+  platform::DropCachedPages(file);  // what the disk holds, not what memory still does
   outcome.errorKind = kMessageDiffers;
-  std::string why = Difference(file, text);
+  why = Difference(file, text);
   // Its bytes first: a time is told apart only on a file that holds them.
   if (why.empty() && dates) {
     why = TimeDifference(file, outcome.time);

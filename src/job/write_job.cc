@@ -22,8 +22,8 @@ namespace {
 
 class WriteJob : public Job {
  public:
-  WriteJob(const std::string& newTarget, Manifest* manifest, const std::string& target)
-      : folders_(newTarget, target), manifest_(manifest) {}
+  WriteJob(const std::string& firstMade, Manifest* manifest, const std::string& target)
+      : folders_(firstMade, target), manifest_(manifest) {}
 
   void BeginFolder(Unit& unit) override {
     unit.folderExists =
@@ -219,9 +219,9 @@ class WriteJob : public Job {
 
 }  // namespace
 
-std::unique_ptr<Job> MakeWriteJob(const std::string& newTarget, Manifest* manifest,
+std::unique_ptr<Job> MakeWriteJob(const std::string& firstMade, Manifest* manifest,
                                   const std::string& target) {
-  return std::make_unique<WriteJob>(newTarget, manifest, target);
+  return std::make_unique<WriteJob>(firstMade, manifest, target);
 }
 
 }  // namespace plenvar

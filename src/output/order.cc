@@ -59,7 +59,7 @@ bool Order::AdvanceBases() {
   bool advanced = false;
   while (basedSeq_ < nextSeq_) {
     Entry& entry = At(basedSeq_);
-    if (entry.base < 0) {
+    if (!entry.base) {
       entry.base = nextBase_;
       advanced = true;
     }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "job/job.h"
@@ -45,10 +46,10 @@ struct Entry {
   std::int64_t seq = 0;  // its place in the order, walk failures included
   Stage stage = Stage::kQueued;
   Ending ending = Ending::kWhole;
-  std::int64_t messages = 0;  // cut, once counted
-  std::int64_t base = -1;     // the messages of every mail file before it, once known
-  std::deque<Batch> batches;  // published, not yet committed; they stay where they are
-  MailFileEnd end;            // its messages after a failure that ends it are not worked on
+  std::int64_t messages = 0;         // cut, once counted
+  std::optional<std::int64_t> base;  // the messages of every mail file before it, once known
+  std::deque<Batch> batches;         // published, not yet committed; they stay where they are
+  MailFileEnd end;                   // its messages after a failure that ends it are not worked on
 };
 
 class Order {

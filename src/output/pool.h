@@ -54,7 +54,7 @@ class Pool : public MailFileQueue, private Publisher {
   std::unique_lock<std::mutex> Lock() override { return std::unique_lock<std::mutex>(sync_.mutex); }
   bool Stopped() const override { return control_.Stopped(); }
   void AwaitBase(const Entry& entry, std::unique_lock<std::mutex>& lock) override {
-    WaitHelping(lock, [&] { return entry.base >= 0; });
+    WaitHelping(lock, [&] { return entry.base.has_value(); });
   }
   void Counted(Entry& entry, std::int64_t messages, bool stopped) override {
     if (order_.Count(entry, messages, stopped)) Wake();

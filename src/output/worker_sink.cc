@@ -18,7 +18,7 @@ void WorkerSink::Opened(std::uint64_t size) {
   std::unique_lock<std::mutex> lock = pool_.Lock();
   if (way_.shared) pool_.AwaitBase(entry_, lock);
   way_.base = entry_.base;
-  if (way_.base < 0) held_.texts.reserve(static_cast<std::size_t>(size));
+  if (!way_.base) held_.texts.reserve(static_cast<std::size_t>(size));
 }
 
 bool WorkerSink::CutShort() {
@@ -33,7 +33,7 @@ void WorkerSink::Message(std::string_view text, TextBuffer* owner) {
   MessageOutcome& outcome = batch.messages.back();
   outcome.size = text.size();
   const std::int64_t k = ++k_;
-  const std::int64_t number = way_.numbers ? way_.base + k : kNoNumber;
+  const std::int64_t number = way_.numbers && way_.base ? *way_.base + k : kNoNumber;
   if (!ToWork(job_, entry_.end, k)) {
     // Nothing to do for it: it is only counted.
   } else if (way_.shared) {
@@ -44,7 +44,7 @@ void WorkerSink::Message(std::string_view text, TextBuffer* owner) {
     Pack(text, owner, &out_.reuse, &task);
     out_.taskBytes += task.bytes;
     out_.tasks.push_back(std::move(task));
-  } else if (way_.numbers && way_.base < 0) {
+  } else if (way_.numbers && !way_.base) {
     held_.texts.append(text);
     held_.ends.push_back(held_.texts.size());
     return;  // published once the numbers are known
@@ -70,7 +70,7 @@ void WorkerSink::Finish(std::unique_lock<std::mutex>& lock) {
   pool_.Counted(entry_, k_, cutShort_);
   if (!held_.ends.empty()) {
     pool_.AwaitBase(entry_, lock);
-    const std::int64_t base = entry_.base;
+    const std::int64_t base = *entry_.base;
     lock.unlock();
     std::size_t from = 0;
     for (std::size_t i = 0; i < held_.ends.size(); ++i) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,9 +38,9 @@ class WorkerSink : public MessageSink {
  private:
   // How its messages are worked on, known once it is opened.
   struct Way {
-    bool shared = false;     // a large mail file: its messages go to every worker
-    bool numbers = false;    // its work needs the messages' numbers
-    std::int64_t base = -1;  // the messages before its first, when known as it was opened
+    bool shared = false;               // a large mail file: its messages go to every worker
+    bool numbers = false;              // its work needs the messages' numbers
+    std::optional<std::int64_t> base;  // the messages before its first, if known as it was opened
   };
   // The batch being filled, and what goes out with it.
   struct Outgoing {

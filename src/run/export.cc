@@ -18,10 +18,10 @@ namespace plenvar {
 
 namespace {
 
-// Hands each mail file the walk selects, and each failure it meets, to the queue.
-class HandingOver : public StoreVisitor {
+// Puts each mail file the walk selects, and each failure it meets, in the queue.
+class Enqueuer : public StoreVisitor {
  public:
-  explicit HandingOver(MailFileQueue& queue) : queue_(queue) {}
+  explicit Enqueuer(MailFileQueue& queue) : queue_(queue) {}
   void MailFile(const std::string& path, const std::string& targetFolder) override {
     queue_.MailFile(path, targetFolder);
   }
@@ -82,8 +82,8 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
   } else {
     queue = MakeWorkers(std::move(job), options.threads, report, cut, control);
   }
-  HandingOver handingOver(*queue);
-  report.done.folders = WalkStore(selection, handingOver, &control);
+  Enqueuer enqueuer(*queue);
+  report.done.folders = WalkStore(selection, enqueuer, &control);
   queue->Finish();
   report.interrupted = control.stop.load();
   EndRunLog(report);

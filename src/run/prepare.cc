@@ -40,10 +40,10 @@ Notice Refusal(const std::string& why, const std::string& path, const std::strin
 // The target levels a run made, taken back unless the run goes ahead.
 struct MadeTarget {
   const std::string& target;
-  std::string made;  // the first level made, if any
+  std::string firstMade;  // the first level made, if any
   bool kept = false;
   ~MadeTarget() {
-    if (!kept) RemoveMadeFolders(target, made);
+    if (!kept) RemoveMadeFolders(target, firstMade);
   }
 };
 
@@ -158,7 +158,7 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
     platform::Lock lock = platform::Lock::kTaken;
     if (const std::optional<Error> e = ErrorFrom([&] {
           // What it made before a failure is taken back too.
-          if (!options.verify) EnsureFolderPath(options.target, &target.made);
+          if (!options.verify) EnsureFolderPath(options.target, &target.firstMade);
           if (platform::FolderExists(options.target))
             lock = platform::LockFolder(options.target, options.verify, &prepared->lock);
         }))
@@ -207,7 +207,7 @@ std::optional<Notice> Prepare(Options& options, Prepared* prepared) {
     if (opened != platform::OwnFile::kOpened) return Refusal(kForeignLog, log);
   }
   target.kept = true;
-  prepared->firstMade = target.made;
+  prepared->firstMade = target.firstMade;
   return std::nullopt;
 }
 

@@ -138,7 +138,7 @@ bool TargetFolders::Ensure(const std::string& folder, std::string* made, bool* f
   // writes): nothing there to look for.
   const bool isNew =
       !first.empty() ||
-      (!newRoot_.empty() && (folder + "\\").compare(0, newRoot_.size(), newRoot_) == 0) ||
+      (!firstMade_.empty() && (folder + "\\").compare(0, firstMade_.size(), firstMade_) == 0) ||
       !Survey(folder);
   if (!isNew) searched_.push_back(folder);
   if (fresh != nullptr) *fresh = isNew;

@@ -26,11 +26,11 @@ std::string MakeLastFolderLevel(const std::string& folder);
 
 class TargetFolders {
  public:
-  // `newRoot`: the first level of the target that this run made before it
+  // `firstMade`: the first level of the target that this run made before it
   // began ("" when the target was there): every folder at or below it is new.
   // `target`: the target root, below which no level may be a link.
-  explicit TargetFolders(std::string newRoot = "", std::string target = "")
-      : newRoot_(std::move(newRoot)), target_(std::move(target)) {}
+  explicit TargetFolders(std::string firstMade = "", std::string target = "")
+      : firstMade_(std::move(firstMade)), target_(std::move(target)) {}
   // Makes `folder` with every missing level, once a run; false when it could
   // not, and then the first write into it reports why. *made, when given, is
   // the first level it made (see EnsureFolderPath); *fresh, whether this run
@@ -56,7 +56,7 @@ class TargetFolders {
   // The first level of `folder` below the target that is a link; "" if none.
   std::string LinkedLevel(const std::string& folder) const;
 
-  std::string newRoot_;
+  std::string firstMade_;
   std::string target_;
   std::unordered_map<std::string, std::string> refused_;  // folder, why
   std::vector<std::string> searched_;

@@ -98,11 +98,9 @@ void ReportInsideTarget(Walk& walk, const platform::Folder& folder) {
   for (const platform::Entry& sub : folder.folders) {
     if (walk.Stopped()) break;
     platform::Folder below;
-    try {
-      below = platform::OpenFolder(sub.path);
-    } catch (const Error&) {
-      continue;  // what cannot be opened holds nothing the run could have exported
-    }
+    std::string why;
+    // What cannot be opened holds nothing the run could have exported.
+    if (!platform::OpenFolder(sub.path, &below, &why)) continue;
     if (PassesBy(walk.inside, std::nullopt, below.id) != Passing::kNone) continue;
     walk.inside.push_back(below.id);
     ReportInsideTarget(walk, below);
@@ -145,10 +143,9 @@ bool LinkedIntoTarget(const Walk& walk, const std::string& folderPath) {
 // Subfolders first, with everything below them, then the folder's own files.
 void WalkFolder(Walk& walk, const std::string& folderPath) {
   platform::Folder folder;
-  try {
-    folder = platform::OpenFolder(folderPath);
-  } catch (const Error& e) {
-    walk.visitor.CannotSelect({kFolderNotOpened, e.path, e.reason});
+  std::string why;
+  if (!platform::OpenFolder(folderPath, &folder, &why)) {
+    walk.visitor.CannotSelect({kFolderNotOpened, folderPath, why});
     return;
   }
   Passing passing = PassesBy(walk.inside, walk.target, folder.id);

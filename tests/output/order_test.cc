@@ -66,7 +66,7 @@ std::string Drive(const std::string& script) {
     } else if (verb == "fin") {
       order.Finish(entry(in));
     } else if (verb == "base") {
-      said << "b" << entry(in).base << " ";
+      said << "b" << entry(in).base.value_or(-1) << " ";
     } else if (verb == "may") {
       said << (order.MayPublish(entry(in)) ? "may " : "wait ");
     } else if (verb == "commit") {
