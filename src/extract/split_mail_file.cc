@@ -85,7 +85,7 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
   std::size_t searched = 0;
   std::size_t separator = kNone;
   bool first = true;
-  const auto handOver = [&](std::string_view message, TextBuffer* owner) {
+  const auto deliver = [&](std::string_view message, TextBuffer* owner) {
     sink.Message(message, owner);
     if (counts != nullptr) ++counts->messages;
   };
@@ -138,14 +138,14 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
         const std::size_t next = separator + 4;
         separator = kNone;
         if (message.size() < kOffered) {
-          handOver(message, nullptr);
+          deliver(message, nullptr);
           start = next;
         } else {
           // What follows the message moves out first: the buffer is the sink's.
           rest.clear();
           MakeRoom(&rest, work.size() - next, 0);  // the block's room follows
           rest.append(work.data() + next, work.size() - next);
-          handOver(message, &work);
+          deliver(message, &work);
           work.swap(rest);
           text = work.data();
           line_end -= next;
@@ -169,7 +169,7 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
   // The working text is not used after the last message: nothing to move out.
   if (header > 0) {
     const std::string_view message = tail.substr(header - 1);
-    handOver(message, message.size() < kOffered ? nullptr : &work);
+    deliver(message, message.size() < kOffered ? nullptr : &work);
   }
   if (counts != nullptr)
     counts->bytes += static_cast<std::int64_t>(reader.file.bytesRead - counted);
