@@ -157,7 +157,7 @@ class WriteJob : public Job {
       return;
     }
     platform::RenameReplacing(temporary, path);
-    leftover.release();  // renamed: nothing left to remove
+    static_cast<void>(leftover.release());  // renamed: nothing left to remove
     Written(unit, number, outcome, tally);
   }
 

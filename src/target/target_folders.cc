@@ -52,7 +52,7 @@ bool MakeFolderPath(const std::string& path, std::string* made, std::string* fai
 std::string EnsureFolderPath(const std::string& path, std::string* made) {
   std::string first, failed, why;
   const bool ok = MakeFolderPath(path, &first, &failed, &why);
-  if (made != nullptr && !first.empty()) *made = first;
+  if (made != nullptr) *made = first;
   if (!ok) throw Error(failed, why);
   return first;
 }
