@@ -15,8 +15,8 @@ class MessageSink {
   // The mail file is open and this large, before any of its messages.
   virtual void Opened(std::uint64_t /*size*/) {}
   // The next message. When `owner` is not null (a large message) the message
-  // lies in *owner, which is the sink's from then on: it may take the buffer
-  // to spare a copy. The cutter goes on in a buffer of its own either way.
+  // lies in *owner: the sink may take the buffer (move it away) to spare a
+  // copy. One it leaves is the cutter's again once this returns.
   virtual void Message(std::string_view text, TextBuffer* owner) = 0;
   // Asked once a block: whether the cutter cuts the mail file short here,
   // since the run was asked to stop. A sink that answers yes may note that its

@@ -146,7 +146,16 @@ bool SplitMailFile(const std::string& path, Cutter& cutter, MessageSink& sink, R
           MakeRoom(&rest, work.size() - next, 0);  // the block's room follows
           rest.append(work.data() + next, work.size() - next);
           deliver(message, &work);
-          work.swap(rest);
+          if (work.data() == nullptr) {
+            work.swap(rest);
+          } else {
+            // Left by the sink: the buffer, its pages touched, stays the
+            // working text, so that the next large message is not cut into
+            // a second buffer as large while this one waits in `rest`.
+            work.clear();
+            work.append(rest.view());
+            rest.clear();
+          }
           text = work.data();
           line_end -= next;
           start = 0;

@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -68,6 +69,10 @@ ExportReport RunExport(const Selection& selection, const ExportOptions& options,
         failure = {kMailFileChanged, path, changed};
     } catch (const Error& e) {
       failure = {kMailFileNotRead, e.path, e.reason};
+    } catch (const std::bad_alloc&) {
+      // The system could not give room for a message this large: said so
+      // plainly, not as the exception's name.
+      failure = {kMailFileNotRead, path, "not enough memory"};
     } catch (const std::exception& e) {
       failure = {kMailFileNotRead, path, e.what()};
     }

@@ -13,6 +13,7 @@
 //   PLENVAR_FAULT=late-rename  renames are slow, and one after a flush aborts
 //   PLENVAR_FAULT=move-log:PATH  run.log (in the working folder) is renamed to moved.log
 //                              just before PATH is opened
+//   PLENVAR_FAULT=nomem        growing a mapping fails (mremap: ENOMEM)
 //
 // Beside any fault, PLENVAR_RECORD=FILE appends a line to FILE for each call
 // that decides what survives a power cut, in the order they were made:
@@ -23,6 +24,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -219,6 +221,20 @@ int fsync(int fd) {
   char path[4096];
   Record("fsync", FdPath(fd, path));
   return next(fd);
+}
+
+void* mremap(void* from, size_t size, size_t grown, int flags, ...) {
+  using RemapFn = void* (*)(void*, size_t, size_t, int, ...);
+  static RemapFn next = Next<RemapFn>("mremap");
+  if (Fault() == "nomem") {
+    errno = ENOMEM;
+    return MAP_FAILED;
+  }
+  va_list args;
+  va_start(args, flags);
+  void* const to = (flags & MREMAP_FIXED) != 0 ? va_arg(args, void*) : nullptr;
+  va_end(args);
+  return next(from, size, grown, flags, to);
 }
 
 int syncfs(int fd) {

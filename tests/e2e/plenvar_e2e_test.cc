@@ -400,6 +400,12 @@ TEST(PlenvarTest, FaultsAreReportedAndTheRestIsExported) {
        "store/bob/\xc2\\x9b"
        "2Jx\\x9b.msg: not a regular file\n",
        x},
+      {"memory runs short", "nomem",
+       [&](Path dir) {
+         testing::WriteFile(dir / "store/anna/big.msg",
+                            "Received: big\r\n\r\n" + std::string(5 << 20, 'x') + "\r\n");
+       },
+       mails + "store/anna/big.msg: not enough memory\n", x},
       {"the disk fills", "",
        [&](Path dir) { testing::WriteFile(dir / "store/anna/big.msg", bigMessage); },
        writes + "out/anna/000000000000000002.MAI: DISK (the rest of store/anna/big.msg was "

@@ -178,7 +178,8 @@ TEST(SplitMailFileTest, WorstShapesSearchEachByteOnce) {
     const char* what;
     std::string head, unit;
     std::size_t size, messages;
-    std::size_t room;  // at most this
+    std::size_t room;   // at most this
+    bool takes = true;  // the sink takes a large message's buffer
   };
   const std::size_t kSize = 64 << 10;
   std::string lines = "Received: x\r\n\r\n";
@@ -189,6 +190,8 @@ TEST(SplitMailFileTest, WorstShapesSearchEachByteOnce) {
       {"a header, then one line", "Received: x\r\n\r\n", "a", kSize, 1, 2 * kSize},
       {"empty messages", "", "Received: x\r\n\r\n", kSize, kSize / 15 + 1, 8 << 10},
       {"messages of 2.5 MiB in lines", "", lines, 3 * lines.size(), 3, 3 * lines.size()},
+      {"the same after empty lines, their buffer left", "", lines + "\r\n", 3 * lines.size(), 3,
+       2 * lines.size(), false},
   };
   testing::BlockSize block(64);
   TempDir dir;
@@ -198,6 +201,7 @@ TEST(SplitMailFileTest, WorstShapesSearchEachByteOnce) {
     WriteFile(dir.path / "in.msg", input);
     Cutter cutter;
     testing::CollectingOutput output;
+    output.takes = c.takes;
     SplitMailFile(dir.Sub("in.msg"), cutter, output);
     EXPECT_EQ(output.messages.size(), c.messages) << c.what;
     EXPECT_TRUE(output.messages == LiteralSplit(input)) << c.what;
