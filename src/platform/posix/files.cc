@@ -57,11 +57,6 @@ bool OpenToRead(const std::string& path, InputFile* file, bool followLinks, std:
   return true;
 }
 
-void OpenForReading(const std::string& path, InputFile* file, bool followLinks) {
-  std::string why;
-  if (!OpenToRead(path, file, followLinks, &why)) throw Error(path, why);
-}
-
 std::int64_t ModifiedSeconds(const InputFile& file) {
   // Asked again: `modified`, in nanoseconds, cannot hold a time after 2262,
   // which a message's date may name. tv_sec is already rounded down.
@@ -83,13 +78,6 @@ bool ReadSome(InputFile& file, char* buffer, std::size_t size, std::size_t* got,
       return false;
     }
   }
-}
-
-std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
-  std::size_t got = 0;
-  std::string why;
-  if (!ReadSome(file, buffer, size, &got, &why)) throw Error(file.path, why);
-  return got;
 }
 
 void DropCachedPages(const InputFile& file) {

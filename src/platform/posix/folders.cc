@@ -85,13 +85,6 @@ bool OpenFolder(const std::string& path, Folder* folder, std::string* why) {
   return error == 0;
 }
 
-Folder OpenFolder(const std::string& path) {
-  Folder folder;
-  std::string why;
-  if (!OpenFolder(path, &folder, &why)) throw Error(path, why);
-  return folder;
-}
-
 // flock rather than a lock file: nothing is left in the target, and the
 // kernel drops the lock with the process however it ends.
 namespace {
@@ -135,11 +128,6 @@ bool MakeFolder(const std::string& path, std::string* why) {
   if (::mkdir(NativePath(path).c_str(), 0777) == 0) return true;
   *why = std::strerror(errno);
   return false;
-}
-
-void MakeFolder(const std::string& path) {
-  std::string why;
-  if (!MakeFolder(path, &why)) throw Error(path, why);
 }
 
 bool RemoveFolder(const std::string& path) { return ::rmdir(NativePath(path).c_str()) == 0; }
@@ -201,16 +189,6 @@ bool FlushFolder(const std::string& folder, std::string* why) {
   ::close(fd);
   if (error != 0) *why = std::strerror(error);
   return error == 0;
-}
-
-void FlushFileSystem(const std::string& folder) {
-  std::string why;
-  if (!FlushFileSystem(folder, &why)) throw Error(folder, why);
-}
-
-void FlushFolder(const std::string& folder) {
-  std::string why;
-  if (!FlushFolder(folder, &why)) throw Error(folder, why);
 }
 
 }  // namespace plenvar::platform

@@ -121,11 +121,6 @@ bool RenameAndClose(OutputFile& file, const std::string& to, std::string* why) {
   return failed == 0;
 }
 
-void RenameAndClose(OutputFile& file, const std::string& to) {
-  std::string why;
-  if (!RenameAndClose(file, to, &why)) throw Error(to, why);
-}
-
 bool StillAtItsPath(const OutputFile& file, bool* removed) {
   struct stat open, named;
   const bool opened = ::fstat(static_cast<int>(file.handle), &open) == 0;
@@ -140,20 +135,10 @@ bool Append(OutputFile& file, std::string_view data, std::string* why) {
   return error == 0;
 }
 
-void Append(OutputFile& file, std::string_view data) {
-  std::string why;
-  if (!Append(file, data, &why)) throw Error(file.path, why);
-}
-
 bool FlushToDisk(OutputFile& file, std::string* why) {
   if (::fsync(static_cast<int>(file.handle)) == 0) return true;
   *why = std::strerror(errno);
   return false;
-}
-
-void FlushToDisk(OutputFile& file) {
-  std::string why;
-  if (!FlushToDisk(file, &why)) throw Error(file.path, why);
 }
 
 void Close(OutputFile& file) {

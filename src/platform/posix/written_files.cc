@@ -131,9 +131,4 @@ bool RemoveEntry(const std::string& path, std::string* why) {
   return error == 0;
 }
 
-void RemoveEntry(const std::string& path) {
-  std::string why;
-  if (!RemoveEntry(path, &why)) throw Error(path, why);
-}
-
 }  // namespace plenvar::platform

@@ -134,11 +134,6 @@ bool OpenToRead(const std::string& path, InputFile* file, bool followLinks, std:
   return true;
 }
 
-void OpenForReading(const std::string& path, InputFile* file, bool followLinks) {
-  std::string why;
-  if (!OpenToRead(path, file, followLinks, &why)) throw Error(path, why);
-}
-
 bool ReadSome(InputFile& file, char* buffer, std::size_t size, std::size_t* got, std::string* why) {
   DWORD n = 0;
   const DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
@@ -151,13 +146,6 @@ bool ReadSome(InputFile& file, char* buffer, std::size_t size, std::size_t* got,
   file.bytesRead += n;
   *got = n;
   return true;
-}
-
-std::size_t ReadBlock(InputFile& file, char* buffer, std::size_t size) {
-  std::size_t got = 0;
-  std::string why;
-  if (!ReadSome(file, buffer, size, &got, &why)) throw Error(file.path, why);
-  return got;
 }
 
 // Windows offers no way to drop one file's cached pages without opening it

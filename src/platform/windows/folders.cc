@@ -97,13 +97,6 @@ bool OpenFolder(const std::string& path, Folder* folder, std::string* why) {
   return error == 0;
 }
 
-Folder OpenFolder(const std::string& path) {
-  Folder folder;
-  std::string why;
-  if (!OpenFolder(path, &folder, &why)) throw Error(path, why);
-  return folder;
-}
-
 // A named mutex rather than a lock file: nothing is left in the target, and
 // the system drops it with the process however it ends. The name comes from
 // the folder's identity, so that every path to the folder meets the same one.
@@ -150,11 +143,6 @@ bool MakeFolder(const std::string& path, std::string* why) {
   if (CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return true;
   *why = SystemError(path, GetLastError()).reason;
   return false;
-}
-
-void MakeFolder(const std::string& path) {
-  std::string why;
-  if (!MakeFolder(path, &why)) throw Error(path, why);
 }
 
 bool RemoveFolder(const std::string& path) {
@@ -208,16 +196,6 @@ bool FlushFileSystem(const std::string& folder, std::string* why) {
   CloseHandle(handle);
   if (!flushed) *why = SystemError(folder, error).reason;
   return flushed;
-}
-
-void FlushFolder(const std::string& folder) {
-  std::string why;
-  if (!FlushFolder(folder, &why)) throw Error(folder, why);
-}
-
-void FlushFileSystem(const std::string& folder) {
-  std::string why;
-  if (!FlushFileSystem(folder, &why)) throw Error(folder, why);
 }
 
 }  // namespace plenvar::platform

@@ -108,11 +108,6 @@ bool RenameAndClose(OutputFile& file, const std::string& to, std::string* why) {
   return false;
 }
 
-void RenameAndClose(OutputFile& file, const std::string& to) {
-  std::string why;
-  if (!RenameAndClose(file, to, &why)) throw Error(to, why);
-}
-
 bool StillAtItsPath(const OutputFile& file, bool* removed) {
   BY_HANDLE_FILE_INFORMATION open;
   const bool opened = GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.handle), &open);
@@ -141,20 +136,10 @@ bool Append(OutputFile& file, std::string_view data, std::string* why) {
   return true;
 }
 
-void Append(OutputFile& file, std::string_view data) {
-  std::string why;
-  if (!Append(file, data, &why)) throw Error(file.path, why);
-}
-
 bool FlushToDisk(OutputFile& file, std::string* why) {
   if (FlushFileBuffers(reinterpret_cast<HANDLE>(file.handle))) return true;
   *why = SystemError(file.path, GetLastError()).reason;
   return false;
-}
-
-void FlushToDisk(OutputFile& file) {
-  std::string why;
-  if (!FlushToDisk(file, &why)) throw Error(file.path, why);
 }
 
 void Close(OutputFile& file) {
